@@ -1,0 +1,27 @@
+# make test: installs what is missing, builds everything and runs every test under Wine.
+# make demo: builds and runs the updater against the bundled local server.
+PRESET ?= mingw
+BUILD := build
+JOBS ?= $(shell nproc)
+
+.PHONY: all setup configure build test demo clean
+
+all: build
+
+setup:
+	@sh tools/setup.sh
+
+configure: setup
+	@cmake --preset $(PRESET) >/dev/null
+
+build: configure
+	@cmake --build --preset $(PRESET) -j $(JOBS)
+
+test: build
+	@ctest --preset $(PRESET) -j $(JOBS)
+
+demo: build
+	@sh tools/demo/demo.sh $(BUILD)
+
+clean:
+	@rm -rf $(BUILD)

@@ -1,0 +1,16 @@
+// The About box: closes with OK, Enter, Esc or its close box.
+#include "app/about.h"
+
+INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+  switch (message) {
+  case WM_INITDIALOG:
+    return TRUE;
+  case WM_COMMAND:
+    if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
+      EndDialog(dialog, LOWORD(wParam));
+      return TRUE;
+    }
+    return FALSE;
+  }
+  return FALSE;
+}

@@ -1,0 +1,66 @@
+// Start-up: the command line, the main window class and window, and the start-up sequence that
+// ends with the dialog shown (or, in Update mode, the silent check begun). UI thread.
+#include "app/startup.h"
+
+#include <objbase.h>
+
+#include "app/main_window.h"
+#include "app/workflow.h"
+#include "res/resource.h"
+#include "system/autolaunch_task.h"
+#include "text/language_file.h"
+#include "ui/updater_dialog.h"
+#include "update/platform.h"
+
+ATOM RegisterMainClass(HINSTANCE instance) {
+  WNDCLASSEXW windowClass = {};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.style = CS_HREDRAW | CS_VREDRAW;
+  windowClass.lpfnWndProc = MainWindowProc;
+  windowClass.hInstance = instance;
+  windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_PLINTHWARE));
+  windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+  windowClass.lpszMenuName = MAKEINTRESOURCEW(IDM_MAIN);
+  windowClass.lpszClassName = g_className;
+  windowClass.hIconSm = LoadIconW(instance, MAKEINTRESOURCEW(IDI_PLINTHWARE));
+  return RegisterClassExW(&windowClass);
+}
+
+int StartInstance(HINSTANCE instance) {
+  g_instance = instance;
+  HWND window = CreateWindowExW(0, g_className, g_windowTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
+                                CW_USEDEFAULT, 0, nullptr, nullptr, instance, nullptr);
+  if (!window) return 0;
+  g_mainWindow = window;
+
+  // The dialog's initialisation fetches its texts, so the overrides come first.
+  LocateLanguageFile();
+  g_overrideTable = BuildOverrideTable();
+  g_dialog = CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_UPDATER), g_mainWindow, UpdaterDialogProc, 0);
+
+  if (DetectPlatform() == 0) return 0;
+
+  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  RemoveAutoLaunchTask();
+
+  if (g_updateMode) {
+    SendMessageW(GetDlgItem(g_dialog, IDC_UPDATER_DOWNLOAD_NOW), BM_CLICK, 0, 0);
+  } else {
+    ShowWindow(g_dialog, SW_SHOW);
+  }
+  return 1;
+}
+
+int RunMessageLoop(HINSTANCE instance) {
+  // No IsDialogMessageW: Tab, Enter and Esc keep no dialog meaning in the updater dialog.
+  HACCEL accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDA_MAIN));
+  MSG msg = {};
+  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    if (!TranslateAcceleratorW(msg.hwnd, accelerators, &msg)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+  }
+  return static_cast<int>(msg.wParam);
+}

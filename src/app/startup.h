@@ -1,0 +1,24 @@
+// Process start: reading the command line, the hidden main window and the start-up sequence.
+// Everything here runs on the user-interface thread, before and around the one message loop.
+#pragma once
+#include <windows.h>
+
+extern HINSTANCE g_instance; // this module; set first by StartInstance, read for icons and dialogs
+extern HWND g_mainWindow;    // hidden main window: owner of the dialog and of every message box,
+                             // target of the Workflow message; set by StartInstance
+extern HWND g_dialog;        // updater dialog; set by StartInstance once CreateDialogParamW returns
+extern wchar_t g_windowTitle[100]; // string 103, the main window's title
+extern wchar_t g_className[100];   // string 109, the main window's class name
+
+// Update mode for a whole command line: on exactly when its first argument is "-update" in any
+// mix of case. An argument of 64 characters or more never is, and is not copied.
+int ReadCommandLine(const wchar_t* commandLine);
+
+ATOM RegisterMainClass(HINSTANCE instance);
+
+// Returns 1 when the program is running, 0 when start-up failed (no window, or an unsupported
+// platform: then nothing is shown and no shutdown runs).
+int StartInstance(HINSTANCE instance);
+
+// The message loop with the main accelerator table; returns the WM_QUIT code.
+int RunMessageLoop(HINSTANCE instance);

@@ -1,0 +1,116 @@
+// The updater dialog: sets every text at initialisation, opens the first link of its two SysLink
+// controls, and carries out its six buttons. UI thread.
+#include "ui/updater_dialog.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include "app/startup.h"
+#include "app/workflow.h"
+#include "download/download_jobs.h"
+#include "res/resource.h"
+#include "system/install_marker.h"
+#include "text/text_table.h"
+#include "update/restart.h"
+
+HICON g_smallIcon = nullptr;
+
+void SetControlText(HWND dialog, int controlId, const wchar_t* text) {
+  SendMessageW(GetDlgItem(dialog, controlId), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
+}
+
+void ShowControl(HWND dialog, int controlId, int command) {
+  ShowWindow(GetDlgItem(dialog, controlId), command);
+}
+
+static INT_PTR OnInitDialog(HWND dialog) {
+  SetControlText(dialog, IDC_UPDATER_PERCENT, L"");
+  SetWindowTextW(dialog, LookupText(kTextTitle));
+  SetControlText(dialog, IDC_UPDATER_STATUS, LookupText(kTextDriverInstalled));
+  SetControlText(dialog, IDC_UPDATER_OFFER, g_updateMode ? L"" : LookupText(kTextOffer));
+  SetControlText(dialog, IDC_UPDATER_DOWNLOAD_NOW, LookupText(kTextDownloadNow));
+  SetControlText(dialog, IDC_UPDATER_DOWNLOAD_LATER, LookupText(kTextDownloadLater));
+  SetControlText(dialog, IDC_UPDATER_INSTALL, LookupText(kTextInstall));
+  SetControlText(dialog, IDC_UPDATER_IGNORE, LookupText(kTextIgnore));
+  SetControlText(dialog, IDC_UPDATER_RESTART_NOW, LookupText(kTextRestartNow));
+  SetControlText(dialog, IDC_UPDATER_RESTART_LATER, LookupText(kTextRestartLater));
+  g_smallIcon = static_cast<HICON>(LoadImageW(g_instance, MAKEINTRESOURCEW(IDI_PLINTHWARE), IMAGE_ICON,
+                                              GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON),
+                                              LR_DEFAULTCOLOR));
+  if (g_smallIcon) SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(g_smallIcon));
+  return TRUE;
+}
+
+// Only the first anchor of either SysLink opens; every other click and notification is ignored.
+static void OnNotify(HWND dialog, const NMHDR* header) {
+  if (header->code != NM_CLICK) return;
+  const NMLINK* link = reinterpret_cast<const NMLINK*>(header);
+  bool ourLink = header->hwndFrom == GetDlgItem(dialog, IDC_UPDATER_STATUS) ||
+                 header->hwndFrom == GetDlgItem(dialog, IDC_UPDATER_OFFER);
+  if (!ourLink || link->item.iLink != 0) return;
+  ShellExecuteW(nullptr, L"open", link->item.szUrl, nullptr, nullptr, SW_SHOW);
+  OutputDebugStringW(link->item.szUrl);
+  OutputDebugStringW(L"\n");
+}
+
+static void ShowProgress(HWND dialog) {
+  ShowControl(dialog, IDC_UPDATER_PROGRESS, SW_SHOW);
+  ShowControl(dialog, IDC_UPDATER_PERCENT, SW_SHOW);
+}
+
+static void OnDownloadNow(HWND dialog) {
+  SetControlText(dialog, IDC_UPDATER_STATUS, LookupText(kTextDownloading));
+  ShowControl(dialog, IDC_UPDATER_OFFER, SW_HIDE);
+  ShowProgress(dialog);
+  ShowControl(dialog, IDC_UPDATER_DOWNLOAD_NOW, SW_HIDE);
+  ShowControl(dialog, IDC_UPDATER_DOWNLOAD_LATER, SW_HIDE);
+  BeginInfoFileDownload();
+}
+
+static void OnInstall(HWND dialog) {
+  ShowControl(dialog, IDC_UPDATER_OFFER, SW_HIDE);
+  ShowControl(dialog, IDC_UPDATER_INSTALL, SW_HIDE);
+  ShowControl(dialog, IDC_UPDATER_IGNORE, SW_HIDE);
+  ShowProgress(dialog);
+  BeginInstallerDownload();
+}
+
+// Download Later, Ignore, Restart Now and Restart Later: the marker, then the end of the program.
+static void OnEndingCommand(HWND dialog, int command) {
+  if (command == IDC_UPDATER_DOWNLOAD_LATER || command == IDC_UPDATER_IGNORE) InterlockedExchange(&g_cancelFlag, 1);
+  ShowControl(dialog, IDC_UPDATER_OFFER, SW_HIDE);
+  WriteInstallMarker();
+  if (command == IDC_UPDATER_RESTART_NOW) RestartWindows();
+  EndUpdater(command);
+}
+
+static INT_PTR OnCommand(HWND dialog, int command) {
+  switch (command) {
+  case IDC_UPDATER_DOWNLOAD_NOW:
+    OnDownloadNow(dialog);
+    return FALSE;
+  case IDC_UPDATER_INSTALL:
+    OnInstall(dialog);
+    return FALSE;
+  case IDC_UPDATER_DOWNLOAD_LATER:
+  case IDC_UPDATER_IGNORE:
+  case IDC_UPDATER_RESTART_NOW:
+  case IDC_UPDATER_RESTART_LATER:
+    OnEndingCommand(dialog, command);
+    return TRUE;
+  }
+  return FALSE;
+}
+
+INT_PTR CALLBACK UpdaterDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+  case WM_INITDIALOG:
+    return OnInitDialog(dialog);
+  case WM_NOTIFY:
+    OnNotify(dialog, reinterpret_cast<const NMHDR*>(lParam));
+    return FALSE;
+  case WM_COMMAND:
+    return OnCommand(dialog, LOWORD(wParam));
+  }
+  return FALSE;
+}

@@ -1,0 +1,10 @@
+// Platform detection: which Info file section serves this Windows edition, decided once at
+// start-up on the user-interface thread.
+#pragma once
+
+const int kPlatformSectionChars = 64;
+
+extern wchar_t g_platformSection[kPlatformSectionChars]; // written once by DetectPlatform
+
+// Returns 62, 61, 60 or 51 for a supported workstation (and fills g_platformSection), else 0.
+int DetectPlatform();

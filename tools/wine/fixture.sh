@@ -1,0 +1,58 @@
+#!/bin/sh
+# Sets up and tears down what the tests run in: an Xvfb display and a private Wine prefix.
+#   fixture.sh WINE_DIR setup|cleanup
+# setup starts Xvfb (its display number goes to WINE_DIR/display), creates the prefix once and
+# keeps one wineserver running; cleanup ends both, so that a test run leaves no process behind.
+set -eu
+dir=$1
+action=$2
+export WINEPREFIX="$dir/prefix"
+export WINEARCH=win64
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+stop_xvfb() {
+  if [ -s "$dir/xvfb.pid" ]; then
+    kill "$(cat "$dir/xvfb.pid")" 2>/dev/null || true
+  fi
+  rm -f "$dir/xvfb.pid" "$dir/display"
+}
+
+case "$action" in
+setup)
+  mkdir -p "$dir"
+  stop_xvfb
+  # -displayfd picks a free display and writes its number once the server accepts clients.
+  : >"$dir/display.tmp"
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$dir/display.tmp" >/dev/null 2>&1 &
+  echo $! >"$dir/xvfb.pid"
+  tries=0
+  until [ -s "$dir/display.tmp" ]; do
+    tries=$((tries + 1))
+    if [ $tries -gt 200 ] || ! kill -0 "$(cat "$dir/xvfb.pid")" 2>/dev/null; then
+      echo "Xvfb did not start" >&2
+      exit 1
+    fi
+    sleep 0.05
+  done
+  tr -d '\n' <"$dir/display.tmp" >"$dir/display"
+  rm -f "$dir/display.tmp"
+  DISPLAY=":$(cat "$dir/display")"
+  export DISPLAY
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    wineboot -i >/dev/null 2>&1
+  fi
+  wineserver -w </dev/null >/dev/null 2>&1
+  wineserver -p </dev/null >/dev/null 2>&1
+  echo "Wine prefix $WINEPREFIX ready on display $DISPLAY"
+  ;;
+cleanup)
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
+  stop_xvfb
+  ;;
+*)
+  echo "usage: fixture.sh WINE_DIR setup|cleanup" >&2
+  exit 2
+  ;;
+esac
