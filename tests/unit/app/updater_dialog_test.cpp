@@ -1,0 +1,162 @@
+// The updater dialog as start-up creates it: the Offer screen, link clicks, and the buttons that
+// end the program. Runs the real start-up sequence in this process.
+#include <windows.h>
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include "app/startup.h"
+#include "app/workflow.h"
+#include "download/download_jobs.h"
+#include "res/resource.h"
+#include "support/test_support.h"
+#include "system/install_marker.h"
+#include "text/text_table.h"
+#include "updater_harness.h"
+
+using testing_support::DebugOutputCapture;
+using testing_support::Narrow;
+using testing_support::PumpUntil;
+
+namespace {
+
+const wchar_t kSupportAddress[] = L"http://www.orvane.com/support/plinthware/";
+
+DWORD ReadInstalledMarker() {
+  DWORD value = 0, size = sizeof value;
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, kAutolaunchKey, L"installed", RRF_RT_REG_DWORD, nullptr, &value, &size) !=
+      ERROR_SUCCESS)
+    return 0xFFFFFFFF;
+  return value;
+}
+
+class UpdaterDialogTest : public ::testing::Test {
+protected:
+  void SetUp() override { RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kAutolaunchKey, L"installed"); }
+  void TearDown() override { StopTestUpdater(); }
+};
+
+struct VisibleControl {
+  int id;
+  bool visible;
+};
+
+TEST_F(UpdaterDialogTest, OfferScreen) {
+  ASSERT_EQ(1, StartTestUpdater(0));
+  EXPECT_TRUE(IsWindowVisible(g_dialog));
+  EXPECT_FALSE(IsWindowVisible(g_mainWindow));
+  wchar_t title[256] = {};
+  GetWindowTextW(g_dialog, title, 256);
+  EXPECT_STREQ(L"Plinthware Updater", title);
+  EXPECT_EQ(L"The basic driver was installed.", ControlText(IDC_UPDATER_STATUS));
+  EXPECT_EQ(std::wstring(LookupText(kTextOffer)), ControlText(IDC_UPDATER_OFFER));
+  EXPECT_EQ(L"Download Now", ControlText(IDC_UPDATER_DOWNLOAD_NOW));
+  EXPECT_EQ(L"Download Later", ControlText(IDC_UPDATER_DOWNLOAD_LATER));
+  EXPECT_EQ(L"Install", ControlText(IDC_UPDATER_INSTALL));
+  EXPECT_EQ(L"Ignore", ControlText(IDC_UPDATER_IGNORE));
+  EXPECT_EQ(L"Restart Now", ControlText(IDC_UPDATER_RESTART_NOW));
+  EXPECT_EQ(L"Restart Later", ControlText(IDC_UPDATER_RESTART_LATER));
+  EXPECT_EQ(L"", ControlText(IDC_UPDATER_PERCENT));
+  const VisibleControl kOffer[] = {
+      {IDC_UPDATER_DOWNLOAD_NOW, true}, {IDC_UPDATER_DOWNLOAD_LATER, true}, {IDC_UPDATER_STATUS, true},
+      {IDC_UPDATER_OFFER, true},        {IDC_UPDATER_PERCENT, false},       {IDC_UPDATER_PROGRESS, false},
+      {IDC_UPDATER_LABEL, false},       {IDC_UPDATER_INSTALL, false},       {IDC_UPDATER_IGNORE, false},
+      {IDC_UPDATER_RESTART_NOW, false}, {IDC_UPDATER_RESTART_LATER, false}};
+  for (const VisibleControl& c : kOffer) EXPECT_EQ(c.visible, ControlVisible(c.id)) << "control " << c.id;
+  EXPECT_NE(nullptr, reinterpret_cast<HICON>(SendMessageW(g_dialog, WM_GETICON, ICON_SMALL, 0)));
+
+  // The offer text's one anchor points at the support page.
+  LITEM item = {};
+  item.mask = LIF_ITEMINDEX | LIF_URL;
+  item.iLink = 0;
+  ASSERT_TRUE(SendMessageW(GetDlgItem(g_dialog, IDC_UPDATER_OFFER), LM_GETITEM, 0, reinterpret_cast<LPARAM>(&item)));
+  EXPECT_STREQ(kSupportAddress, item.szUrl);
+  item.iLink = 1;
+  EXPECT_FALSE(SendMessageW(GetDlgItem(g_dialog, IDC_UPDATER_OFFER), LM_GETITEM, 0, reinterpret_cast<LPARAM>(&item)));
+}
+
+// What a SysLink sends its parent when one of its links is clicked or activated.
+void SendLinkNotification(int controlId, UINT code, int linkIndex, const wchar_t* url) {
+  NMLINK link = {};
+  link.hdr.hwndFrom = GetDlgItem(g_dialog, controlId);
+  link.hdr.idFrom = static_cast<UINT_PTR>(controlId);
+  link.hdr.code = code;
+  link.item.iLink = linkIndex;
+  wcsncpy(link.item.szUrl, url, L_MAX_URL_LENGTH - 1);
+  SendMessageW(g_dialog, WM_NOTIFY, link.hdr.idFrom, reinterpret_cast<LPARAM>(&link));
+}
+
+TEST_F(UpdaterDialogTest, OnlyAClickOnTheFirstLinkOfEitherSysLinkOpensIt) {
+  ASSERT_EQ(1, StartTestUpdater(0));
+  DebugOutputCapture output;
+  struct Case {
+    int control;
+    UINT code;
+    int link;
+    const char* url;
+    bool opens;
+  } const kCases[] = {
+      {IDC_UPDATER_OFFER, NM_CLICK, 0, "http://127.0.0.1:9/offer-first", true},
+      {IDC_UPDATER_STATUS, NM_CLICK, 0, "http://127.0.0.1:9/status-first", true},
+      {IDC_UPDATER_OFFER, NM_CLICK, 1, "http://127.0.0.1:9/offer-second", false},
+      {IDC_UPDATER_STATUS, NM_CLICK, 1, "http://127.0.0.1:9/status-second", false},
+      {IDC_UPDATER_OFFER, NM_RETURN, 0, "http://127.0.0.1:9/offer-return", false},
+      {IDC_UPDATER_DOWNLOAD_NOW, NM_CLICK, 0, "http://127.0.0.1:9/button", false},
+  };
+  for (const Case& c : kCases) {
+    SendLinkNotification(c.control, c.code, c.link, testing_support::Widen(c.url).c_str());
+  }
+  // The last opening case has been written once its line is there; the others come before it.
+  ASSERT_TRUE(output.WaitFor("status-first", 5000)) << output.joined();
+  std::string all = output.joined();
+  for (const Case& c : kCases) {
+    EXPECT_EQ(c.opens, all.find(std::string(c.url) + "\n") != std::string::npos) << c.url << " in: " << all;
+  }
+  // A click changes nothing else: the dialog stays on the Offer screen.
+  EXPECT_TRUE(IsWindowVisible(g_dialog));
+  EXPECT_TRUE(ControlVisible(IDC_UPDATER_DOWNLOAD_NOW));
+  EXPECT_EQ(L"The basic driver was installed.", ControlText(IDC_UPDATER_STATUS));
+}
+
+TEST_F(UpdaterDialogTest, DownloadLaterAndTheCloseBoxWriteTheMarkerAndEnd) {
+  for (bool closeBox : {false, true}) {
+    SCOPED_TRACE(closeBox ? "close box" : "Download Later");
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kAutolaunchKey, L"installed");
+    ASSERT_EQ(1, StartTestUpdater(0));
+    MessageBoxWatcher boxes;
+    if (closeBox) {
+      SendMessageW(g_dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+    } else {
+      SendMessageW(GetDlgItem(g_dialog, IDC_UPDATER_DOWNLOAD_LATER), BM_CLICK, 0, 0);
+    }
+    ASSERT_TRUE(PumpUntil(UpdaterEnded, 5000));
+    EXPECT_EQ(1, g_cancelFlag);
+    EXPECT_EQ(1u, ReadInstalledMarker());
+    EXPECT_TRUE(boxes.boxes().empty());
+    StopTestUpdater();
+  }
+}
+
+TEST_F(UpdaterDialogTest, DownloadNowShowsTheCheckingScreen) {
+  ASSERT_EQ(1, StartTestUpdater(0));
+  MessageBoxWatcher boxes;
+  SendMessageW(GetDlgItem(g_dialog, IDC_UPDATER_DOWNLOAD_NOW), BM_CLICK, 0, 0);
+  EXPECT_EQ(kStageInfoFile, g_workflowStage);
+  EXPECT_EQ(L"Downloading Plinthware:", ControlText(IDC_UPDATER_STATUS));
+  const VisibleControl kChecking[] = {{IDC_UPDATER_DOWNLOAD_NOW, false}, {IDC_UPDATER_DOWNLOAD_LATER, false},
+                                      {IDC_UPDATER_OFFER, false},        {IDC_UPDATER_PROGRESS, true},
+                                      {IDC_UPDATER_PERCENT, true},       {IDC_UPDATER_STATUS, true}};
+  for (const VisibleControl& c : kChecking) EXPECT_EQ(c.visible, ControlVisible(c.id)) << "control " << c.id;
+  HANDLE transfer = nullptr;
+  ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), g_downloadThread, GetCurrentProcess(), &transfer, SYNCHRONIZE,
+                              FALSE, 0));
+  // Closing now cancels the transfer and still writes the marker.
+  SendMessageW(g_dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+  ASSERT_TRUE(PumpUntil(UpdaterEnded, 5000));
+  EXPECT_EQ(1, g_cancelFlag);
+  EXPECT_EQ(1u, ReadInstalledMarker());
+  // The cancelled transfer ends by itself at its next progress report.
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(transfer, 30000));
+  CloseHandle(transfer);
+}
+
+} // namespace
