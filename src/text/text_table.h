@@ -38,9 +38,11 @@ struct OverrideTable {
   OverrideEntry* entries;    // count entries in load order, or null
 };
 
-// Built at start-up before the dialog exists, released at shutdown; null when there is none.
+// Built at start-up before the dialog exists (StartInstance through BuildOverrideTable), read by
+// LookupText, released and cleared at shutdown; null when there is none.
 extern OverrideTable* g_overrideTable;
 
 // The text for a Text index: an override whose key is the index in decimal, else the built-in
-// text. The string belongs to the table: use it at once, never keep or free it.
+// text. The string belongs to the table: use it at once, never keep or free it. An index outside
+// 0..kTextCount-1 gives an empty string and is never looked up among the overrides.
 const wchar_t* LookupText(int index);
