@@ -1,1 +1,135 @@
-// placeholder
+// The two begin operations, Download start, and the identity that lets exactly one report of
+// each download reach the controller. UI thread, except the claim (Download thread, Watchdog).
+//
+// A download that cannot start (no temporary folder, no usable Location, no Watchdog or thread)
+// ends at once with code 3, as a failed transfer does, rather than waiting for a timeout.
+#include "download/download_jobs.h"
+
+#include <commctrl.h>
+#include <strsafe.h>
+
+#include "app/startup.h"
+#include "app/workflow.h"
+#include "download/download_thread.h"
+#include "download/watchdog.h"
+#include "res/resource.h"
+#include "text/text_table.h"
+#include "update/platform.h"
+
+wchar_t g_urlBuffer[kPathChars] = {};
+wchar_t g_tempFolderBuffer[kPathChars] = {};
+wchar_t g_destinationBuffer[kPathChars] = {};
+wchar_t g_infoFilePath[kPathChars] = {};
+HANDLE g_downloadThread = nullptr;
+volatile LONG g_downloadIdentity = 0;
+volatile LONG g_unclaimedReport = 0;
+
+// PLINTHWARE_INFO_URL comes from the build (the cache variable of the same name).
+const wchar_t kInfoFileUrl[] = PLINTHWARE_INFO_URL;
+
+static const wchar_t kInfoFileName[] = L"vrel_info";
+static const wchar_t kPackageFileName[] = L"vrel_setup.exe";
+
+LONG NewDownloadIdentity() {
+  LONG identity = InterlockedIncrement(&g_downloadIdentity);
+  if (identity == 0) identity = InterlockedIncrement(&g_downloadIdentity); // 0 means "none"
+  InterlockedExchange(&g_unclaimedReport, identity);
+  return identity;
+}
+
+bool ClaimDownloadReport(LONG identity) {
+  return identity != 0 && InterlockedCompareExchange(&g_unclaimedReport, 0, identity) == identity;
+}
+
+static void SetDialogText(int controlId, const wchar_t* text) {
+  SendMessageW(GetDlgItem(g_dialog, controlId), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
+}
+
+// Fills the Temp-folder and Destination buffers for `fileName`. False (both left empty) when the
+// temporary folder cannot be read or the path does not fit.
+static bool PrepareDestination(const wchar_t* fileName) {
+  DWORD length = GetTempPathW(kPathChars, g_tempFolderBuffer);
+  bool fits = length != 0 && length < static_cast<DWORD>(kPathChars) &&
+              SUCCEEDED(StringCchCopyW(g_destinationBuffer, kPathChars, g_tempFolderBuffer)) &&
+              SUCCEEDED(StringCchCatW(g_destinationBuffer, kPathChars, fileName));
+  if (!fits) {
+    g_tempFolderBuffer[0] = L'\0';
+    g_destinationBuffer[0] = L'\0';
+  }
+  return fits;
+}
+
+// The tail of both begin operations once the buffers are written. A begin operation stops any
+// Watchdog still running, so an old one can neither time out this download nor outlive it.
+static void DownloadStart(const wchar_t* refusal) {
+  WatchdogStop();
+  LONG identity = NewDownloadIdentity();
+  if (refusal) {
+    FailDownload(identity, refusal);
+    return;
+  }
+  HANDLE heartbeat = nullptr;
+  if (!WatchdogStart(identity, &heartbeat)) {
+    FailDownload(identity, L"download failed: the Watchdog could not be started\n");
+    return;
+  }
+
+  wchar_t percent[72] = {};
+  StringCchPrintfW(percent, ARRAYSIZE(percent), L"%d%%", 0);
+  SetDialogText(IDC_UPDATER_PERCENT, percent);
+
+  DownloadJob* job = static_cast<DownloadJob*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(DownloadJob)));
+  HANDLE thread = nullptr;
+  if (job) {
+    job->identity = identity;
+    job->heartbeat = heartbeat;
+    StringCchCopyW(job->url, kPathChars, g_urlBuffer);
+    StringCchCopyW(job->destination, kPathChars, g_destinationBuffer);
+    thread = StartDownloadThread(job);
+  }
+  if (!thread) {
+    CloseHandle(heartbeat);
+    if (job) HeapFree(GetProcessHeap(), 0, job);
+    FailDownload(identity, L"download failed: the Download thread could not be started\n");
+    return;
+  }
+  // The earlier thread, if any, has reported or been abandoned; its handle is of no more use.
+  if (g_downloadThread) CloseHandle(g_downloadThread);
+  g_downloadThread = thread;
+}
+
+void BeginInfoFileDownload() {
+  ZeroMemory(g_urlBuffer, sizeof g_urlBuffer);
+  StringCchCopyW(g_urlBuffer, kPathChars, kInfoFileUrl);
+  SetDialogText(IDC_UPDATER_LABEL, L"");
+  InterlockedExchange(&g_cancelFlag, 0);
+  InterlockedExchange(&g_workflowStage, kStageInfoFile);
+  bool ready = PrepareDestination(kInfoFileName);
+  StringCchCopyW(g_infoFilePath, kPathChars, g_destinationBuffer);
+  DownloadStart(ready ? nullptr : L"download refused: no usable temporary folder\n");
+}
+
+// Reads `Location` from the Platform section of the Info file into the URL buffer. A value of
+// kPathChars characters or more does not fit and is refused rather than cut: a cut address would
+// fetch something else. Returns the refusal, or null when the URL buffer holds the address.
+static const wchar_t* ReadLocation() {
+  ZeroMemory(g_urlBuffer, sizeof g_urlBuffer);
+  // One character more than the URL buffer holds tells a value that fits from one that was cut.
+  wchar_t location[kPathChars + 1] = {};
+  DWORD length = GetPrivateProfileStringW(g_platformSection, L"Location", L"", location, ARRAYSIZE(location),
+                                          g_infoFilePath);
+  if (length >= static_cast<DWORD>(kPathChars)) return L"download refused: Location of 1024 characters or more\n";
+  if (length == 0) return L"download refused: no Location\n";
+  StringCchCopyW(g_urlBuffer, kPathChars, location);
+  return nullptr;
+}
+
+void BeginInstallerDownload() {
+  const wchar_t* refusal = ReadLocation();
+  SetDialogText(IDC_UPDATER_STATUS, LookupText(kTextDownloading));
+  ShowWindow(GetDlgItem(g_dialog, IDC_UPDATER_PROGRESS), SW_SHOW);
+  InterlockedExchange(&g_workflowStage, kStagePackage);
+  bool ready = PrepareDestination(kPackageFileName);
+  if (!refusal && !ready) refusal = L"download refused: no usable temporary folder\n";
+  DownloadStart(refusal);
+}

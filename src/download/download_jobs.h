@@ -6,17 +6,19 @@
 
 const int kPathChars = 1024;
 
-// Process-wide buffers, written by the begin operations on the UI thread before the thread that
-// reads them starts; every write is bounded by kPathChars.
-extern wchar_t g_urlBuffer[kPathChars];        // what the running download fetches
+// Process-wide buffers, written by the begin operations on the UI thread; every write is bounded
+// by kPathChars. The Download thread works on its own copy of the URL and destination, so a
+// transfer that was abandoned never reads them again.
+extern wchar_t g_urlBuffer[kPathChars];        // what the latest download fetches
 extern wchar_t g_tempFolderBuffer[kPathChars]; // GetTempPathW, with its trailing backslash
 extern wchar_t g_destinationBuffer[kPathChars];// where it is stored; the package to run in stage 2
 extern wchar_t g_infoFilePath[kPathChars];     // the stage-1 destination, kept for later reads
 
 extern HANDLE g_downloadThread; // the latest Download thread; closed (never waited for) at shutdown
 
-// Identity of the latest download. A Download thread or Watchdog reports only while the report
-// of its own download is still pending, so an abandoned or superseded download never posts.
+// Identity of the latest download: incremented by each begin operation on the UI thread. A
+// Download thread or Watchdog reports only while the report of its own download is still
+// pending, so an abandoned or superseded download never posts.
 extern volatile LONG g_downloadIdentity;
 
 // The compiled-in address of the Info file.
@@ -25,6 +27,19 @@ extern const wchar_t kInfoFileUrl[];
 void BeginInfoFileDownload();
 void BeginInstallerDownload();
 
+// Makes the identity of a new download, whose report is then the one pending: every earlier
+// download is superseded and can no longer report. UI thread (the begin operations).
+LONG NewDownloadIdentity();
+
 // Claims the one report of download `identity`: returns true exactly once per download, to the
-// first of its Download thread and its Watchdog that asks.
+// first of its Download thread and its Watchdog that asks, and never for a superseded one.
 bool ClaimDownloadReport(LONG identity);
+
+// The download whose report is still to be made, 0 once claimed. Set by NewDownloadIdentity
+// on the UI thread, cleared by the claim (Download thread or Watchdog), both interlocked; read by
+// the progress sink on every report.
+extern volatile LONG g_unclaimedReport;
+
+// True while download `identity` may still report: neither claimed nor superseded. The
+// progress sink aborts a transfer for which this no longer holds.
+inline bool IsDownloadReportPending(LONG identity) { return g_unclaimedReport == identity; }

@@ -5,21 +5,26 @@
 #include <windows.h>
 #include <urlmon.h>
 
-// Formats the percentage for `progress` of `total` bytes (total > 0) as the dialog shows it.
+// The percentage shown for `progress` of `total` bytes: progress / (total / 100) + 1 for totals
+// of 100 and more, progress * 100 / total + 1 below that, capped at 100 either way; 0 for a
+// total of 0 (nothing is shown then).
 unsigned ProgressPercent(ULONG progress, ULONG total);
 
+// Lives on the Download thread's stack for one transfer; the reference count is a no-op.
 class MyCallback : public IBindStatusCallback, public IHttpNegotiate {
 public:
   // `heartbeat` is this download's own handle to the Heartbeat event (a duplicate that lives as
   // long as the transfer), `identity` the download it reports for.
   MyCallback(HANDLE heartbeat, LONG identity);
+  MyCallback(const MyCallback&) = delete;
+  MyCallback& operator=(const MyCallback&) = delete;
 
-  // IUnknown: only IHttpNegotiate is answered; no reference counting, the sink lives on the stack.
+  // IUnknown: only IHttpNegotiate is answered (E_NOTIMPL otherwise, the out-pointer untouched).
   STDMETHODIMP QueryInterface(REFIID riid, void** object) override;
   STDMETHODIMP_(ULONG) AddRef() override;
   STDMETHODIMP_(ULONG) Release() override;
 
-  // IBindStatusCallback: only OnProgress does anything.
+  // IBindStatusCallback: only OnProgress does anything; the rest answer E_NOTIMPL.
   STDMETHODIMP OnStartBinding(DWORD reserved, IBinding* binding) override;
   STDMETHODIMP GetPriority(LONG* priority) override;
   STDMETHODIMP OnLowResource(DWORD reserved) override;
@@ -31,14 +36,19 @@ public:
 
   // IHttpNegotiate: records the response status; adds no headers.
   STDMETHODIMP BeginningTransaction(LPCWSTR url, LPCWSTR headers, DWORD reserved, LPWSTR* additionalHeaders) override;
-  STDMETHODIMP OnResponse(DWORD statusCode, LPCWSTR responseHeaders, LPCWSTR requestHeaders, LPWSTR* additionalRequestHeaders) override;
+  STDMETHODIMP OnResponse(DWORD statusCode, LPCWSTR responseHeaders, LPCWSTR requestHeaders,
+                          LPWSTR* additionalRequestHeaders) override;
 
   DWORD httpStatus() const { return httpStatus_; } // 0 when no response was reported
   ULONG lastTotal() const { return lastTotal_; }   // the last non-zero total reported, else 0
 
 private:
+  void OnBeginData(ULONG total);
+  void OnData(ULONG progress, ULONG total);
+
   HANDLE heartbeat_;
   LONG identity_;
   DWORD httpStatus_;
   ULONG lastTotal_;
+  unsigned shownPercent_; // the percentage text last set, 0 when it is empty or "0%"
 };

@@ -1,1 +1,159 @@
-// placeholder
+// The Watchdog thread and its start and stop. The thread runs on its own; start runs on the UI
+// thread, stop on the UI thread or the Download thread (also both at once).
+//
+// Nothing is ended by force: a stalled transfer is abandoned (its report claimed here, see
+// ClaimDownloadReport), and the Watchdog itself leaves when its stop event is set. Every handle a
+// thread waits on or sets is its own duplicate, closed by that thread, so closing the stored
+// handles never pulls one from under a running wait.
+#include "download/watchdog.h"
+
+#include "app/startup.h"
+#include "app/workflow.h"
+#include "download/download_jobs.h"
+
+DWORD g_watchdogTimeoutMs = 20000;
+HANDLE g_heartbeatEvent = nullptr;
+HANDLE g_watchdogThread = nullptr;
+
+// Guards the stored handles and the two variables below, so that two stoppers never take the
+// same handle. Held only to read or swap them, never across a wait.
+static SRWLOCK s_watchdogLock = SRWLOCK_INIT;
+static HANDLE s_stopEvent = nullptr;  // manual reset; set by a stop; the thread holds a duplicate
+static LONG s_watchdogIdentity = 0;   // the download the running Watchdog watches
+
+// How long a stop waits for the Watchdog to leave. It only posts and writes debugger output, so
+// it leaves at once; past this it is left to finish on its own handles.
+const DWORD kWatchdogLeaveMs = 10000;
+
+// What one Watchdog thread owns: its duplicates of the two events. Freed by the thread.
+struct WatchdogContext {
+  HANDLE heartbeat;
+  HANDLE stop;
+  LONG identity;
+};
+
+// The handles a stop has taken out of the stored state.
+struct TakenWatchdog {
+  HANDLE heartbeat;
+  HANDLE stop;
+  HANDLE thread;
+};
+
+// No heartbeat within the timeout: the first of this download's two reporters to claim the
+// report abandons the transfer (Cancel flag) and tells the controller. Later timeouts find the
+// report claimed and stay silent.
+static void ReportTimeout(LONG identity) {
+  if (!ClaimDownloadReport(identity)) return;
+  InterlockedExchange(&g_cancelFlag, 1);
+  OutputDebugStringW(L"watchdog : TIMEOUT\n");
+  PostMessageW(g_mainWindow, WM_WORKFLOW, kWorkflowFailed, 0);
+}
+
+static DWORD WINAPI WatchdogThread(void* parameter) {
+  WatchdogContext* context = static_cast<WatchdogContext*>(parameter);
+  // The stop event comes first: when both are set, the stop wins.
+  HANDLE waits[2] = {context->stop, context->heartbeat};
+  for (;;) {
+    DWORD result = WaitForMultipleObjects(2, waits, FALSE, g_watchdogTimeoutMs);
+    if (result == WAIT_OBJECT_0 + 1) {
+      // All reports since the last wake-up count as one heartbeat.
+      ResetEvent(context->heartbeat);
+    } else if (result == WAIT_TIMEOUT) {
+      ReportTimeout(context->identity);
+    } else {
+      // Stopped. A failed wait on our own handles cannot recover, and repeating it would spin.
+      break;
+    }
+  }
+  CloseHandle(context->heartbeat);
+  CloseHandle(context->stop);
+  HeapFree(GetProcessHeap(), 0, context);
+  return 0;
+}
+
+static TakenWatchdog TakeStoredLocked() {
+  TakenWatchdog taken = {g_heartbeatEvent, s_stopEvent, g_watchdogThread};
+  g_heartbeatEvent = nullptr;
+  s_stopEvent = nullptr;
+  g_watchdogThread = nullptr;
+  s_watchdogIdentity = 0;
+  return taken;
+}
+
+static void EndTaken(const TakenWatchdog& taken) {
+  if (taken.stop) {
+    SetEvent(taken.stop);
+    CloseHandle(taken.stop);
+  }
+  if (taken.heartbeat) CloseHandle(taken.heartbeat);
+  if (taken.thread) {
+    if (GetThreadId(taken.thread) != GetCurrentThreadId()) WaitForSingleObject(taken.thread, kWatchdogLeaveMs);
+    CloseHandle(taken.thread);
+  }
+}
+
+static bool Duplicate(HANDLE source, HANDLE* copy) {
+  *copy = nullptr;
+  return DuplicateHandle(GetCurrentProcess(), source, GetCurrentProcess(), copy, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS) != FALSE;
+}
+
+static void CloseIfSet(HANDLE handle) {
+  if (handle) CloseHandle(handle);
+}
+
+int WatchdogStart(LONG identity, HANDLE* downloadHeartbeat) {
+  *downloadHeartbeat = nullptr;
+  HANDLE heartbeat = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  WatchdogContext* context =
+      static_cast<WatchdogContext*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(WatchdogContext)));
+  HANDLE forDownload = nullptr;
+  HANDLE thread = nullptr;
+  bool ready = heartbeat && stop && context && Duplicate(heartbeat, &context->heartbeat) &&
+               Duplicate(stop, &context->stop) && Duplicate(heartbeat, &forDownload);
+  if (ready) {
+    context->identity = identity;
+    thread = CreateThread(nullptr, 0, WatchdogThread, context, 0, nullptr);
+  }
+  if (!thread) {
+    if (context) {
+      CloseIfSet(context->heartbeat);
+      CloseIfSet(context->stop);
+      HeapFree(GetProcessHeap(), 0, context);
+    }
+    CloseIfSet(forDownload);
+    CloseIfSet(stop);
+    CloseIfSet(heartbeat);
+    return 0;
+  }
+
+  AcquireSRWLockExclusive(&s_watchdogLock);
+  TakenWatchdog previous = TakeStoredLocked();
+  g_heartbeatEvent = heartbeat;
+  s_stopEvent = stop;
+  g_watchdogThread = thread;
+  s_watchdogIdentity = identity;
+  ReleaseSRWLockExclusive(&s_watchdogLock);
+  EndTaken(previous);
+
+  *downloadHeartbeat = forDownload;
+  return 1;
+}
+
+int WatchdogStop() {
+  AcquireSRWLockExclusive(&s_watchdogLock);
+  TakenWatchdog taken = TakeStoredLocked();
+  ReleaseSRWLockExclusive(&s_watchdogLock);
+  EndTaken(taken);
+  return 1;
+}
+
+int WatchdogStopFor(LONG identity) {
+  TakenWatchdog taken = {};
+  AcquireSRWLockExclusive(&s_watchdogLock);
+  if (s_watchdogIdentity == identity) taken = TakeStoredLocked();
+  ReleaseSRWLockExclusive(&s_watchdogLock);
+  EndTaken(taken);
+  return 1;
+}

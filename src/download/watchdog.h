@@ -1,20 +1,30 @@
 // The Watchdog: one thread per download that reports a transfer with no progress report for
 // 20 seconds as failed (code 3), and Watchdog stop, which ends it by a stop signal.
+// Started and stopped on the UI thread; the Download thread stops its own one.
 #pragma once
 #include <windows.h>
 
-// Fixed at 20 seconds in the program; in-process tests shorten it.
+// How long a Watchdog waits for a heartbeat: 20000 ms in the program; in-process tests shorten
+// it. Read by each Watchdog before every wait.
 extern DWORD g_watchdogTimeoutMs;
 
-// Handles of the running Watchdog; both null when none runs. Written by the begin operations on
-// the UI thread; taken (swapped to null) by whichever caller of WatchdogStop comes first.
-extern HANDLE g_heartbeatEvent; // manual reset; set by the progress sink on every report
-extern HANDLE g_watchdogThread;
+// Handles of the running Watchdog; both null when none runs. Written by WatchdogStart on the UI
+// thread; taken (set to null) under a lock by whichever caller of a stop comes first.
+extern HANDLE g_heartbeatEvent; // manual reset; the begin operation's handle, closed by the stop
+extern HANDLE g_watchdogThread; // closed by the stop once the thread has left (or a grace period)
 
-// Starts a Watchdog for download `identity` watching g_heartbeatEvent (created here). Returns 0
-// when the event or thread cannot be created; nothing then runs.
-int WatchdogStart(LONG identity);
+// Starts a Watchdog for download `identity`, first stopping any that still runs. The Watchdog
+// and the Download thread each get their own duplicate of the Heartbeat event, so no thread ever
+// waits on or sets a closed handle; `downloadHeartbeat` receives the Download thread's one, which
+// the Download thread closes. Returns 0 when the event or thread cannot be created: then nothing
+// runs and `downloadHeartbeat` is null.
+int WatchdogStart(LONG identity, HANDLE* downloadHeartbeat);
 
 // Ends the running Watchdog, if any, and closes the handles stored above; returns 1 always.
-// Safe from the UI thread and the Download thread, also at the same time.
+// Safe from the UI thread and the Download thread, also at the same time; never waits on the
+// UI thread.
 int WatchdogStop();
+
+// As WatchdogStop, but only when the running Watchdog watches download `identity`: the
+// Download thread uses it, so that a late transfer never stops a later download's Watchdog.
+int WatchdogStopFor(LONG identity);
