@@ -11,8 +11,6 @@
 #include "download/progress_sink.h"
 #include "download/watchdog.h"
 
-const size_t kReasonChars = 160;
-
 void FailDownload(LONG identity, const wchar_t* reason) {
   WatchdogStopFor(identity);
   if (!ClaimDownloadReport(identity)) return;
@@ -21,29 +19,28 @@ void FailDownload(LONG identity, const wchar_t* reason) {
 }
 
 // A transfer counts as whole when the call succeeded, the server's status (if one came) is a
-// success, and the stored file is as long as the last total reported (if one was). The platform
-// reports S_OK for an error page and for a body cut short, so the result alone is not enough.
-static bool FindFailure(const DownloadJob& job, HRESULT result, const MyCallback& sink, wchar_t* reason) {
+// success, and the stored file is as long as the last total reported (if one was, for a body
+// that was not encoded). The platform reports S_OK for an error page and for a body cut short,
+// so the result alone is not enough.
+bool FindTransferFailure(const wchar_t* destination, HRESULT result, const TransferFacts& facts, wchar_t* reason) {
   if (result != S_OK) {
     StringCchPrintfW(reason, kReasonChars, L"download failed: result 0x%08lX\n", static_cast<unsigned long>(result));
     return true;
   }
-  DWORD status = sink.httpStatus();
-  if (status != 0 && (status < 200 || status > 299)) {
-    StringCchPrintfW(reason, kReasonChars, L"download failed: HTTP status %lu\n", status);
+  if (facts.httpStatus != 0 && (facts.httpStatus < 200 || facts.httpStatus > 299)) {
+    StringCchPrintfW(reason, kReasonChars, L"download failed: HTTP status %lu\n", facts.httpStatus);
     return true;
   }
-  ULONG total = sink.lastTotal();
-  if (total == 0) return false; // no total (chunked): the status decides
+  if (facts.lastTotal == 0 || facts.encoded) return false; // no comparable total: the status decides
   WIN32_FILE_ATTRIBUTE_DATA file = {};
-  if (!GetFileAttributesExW(job.destination, GetFileExInfoStandard, &file)) {
-    StringCchPrintfW(reason, kReasonChars, L"download failed: nothing stored of %lu bytes (error %lu)\n", total,
-                     GetLastError());
+  if (!GetFileAttributesExW(destination, GetFileExInfoStandard, &file)) {
+    StringCchPrintfW(reason, kReasonChars, L"download failed: nothing stored of %lu bytes (error %lu)\n",
+                     facts.lastTotal, GetLastError());
     return true;
   }
   ULONGLONG size = (static_cast<ULONGLONG>(file.nFileSizeHigh) << 32) | file.nFileSizeLow;
-  if ((file.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || size != total) {
-    StringCchPrintfW(reason, kReasonChars, L"download failed: %llu of %lu bytes stored\n", size, total);
+  if ((file.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || size != facts.lastTotal) {
+    StringCchPrintfW(reason, kReasonChars, L"download failed: %llu of %lu bytes stored\n", size, facts.lastTotal);
     return true;
   }
   return false;
@@ -55,7 +52,8 @@ static void ReportEnd(const DownloadJob& job, HRESULT result, const MyCallback& 
     return;
   }
   wchar_t reason[kReasonChars] = {};
-  if (FindFailure(job, result, sink, reason)) {
+  TransferFacts facts = {sink.httpStatus(), sink.lastTotal(), sink.contentEncoded()};
+  if (FindTransferFailure(job.destination, result, facts, reason)) {
     FailDownload(job.identity, reason);
   } else if (ClaimDownloadReport(job.identity)) {
     PostMessageW(g_mainWindow, WM_WORKFLOW, kWorkflowFinished, 0);

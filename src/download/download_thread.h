@@ -14,6 +14,18 @@ struct DownloadJob {
   wchar_t destination[kPathChars];
 };
 
+// What the progress sink learnt of one transfer.
+struct TransferFacts {
+  DWORD httpStatus; // 0 when no response was reported
+  ULONG lastTotal;  // the last non-zero total of the progress reports, 0 when none came
+  bool encoded;     // the body came with a Content-Encoding: the total counts encoded bytes
+};
+
+// Whether a transfer that returned `result` failed to store the whole file at `destination`:
+// then `reason` (kReasonChars) receives one line naming why, and the result is true.
+const size_t kReasonChars = 160;
+bool FindTransferFailure(const wchar_t* destination, HRESULT result, const TransferFacts& facts, wchar_t* reason);
+
 // Starts the Download thread on `job`, which then owns it. Returns the thread's handle, or null
 // when no thread could be created (the job then stays the caller's).
 HANDLE StartDownloadThread(DownloadJob* job);

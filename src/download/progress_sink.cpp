@@ -4,6 +4,7 @@
 
 #include <commctrl.h>
 #include <strsafe.h>
+#include <wchar.h>
 
 #include "app/startup.h"
 #include "app/workflow.h"
@@ -24,7 +25,8 @@ unsigned ProgressPercent(ULONG progress, ULONG total) {
 }
 
 MyCallback::MyCallback(HANDLE heartbeat, LONG identity)
-    : heartbeat_(heartbeat), identity_(identity), httpStatus_(0), lastTotal_(0), shownPercent_(0) {}
+    : heartbeat_(heartbeat), identity_(identity), httpStatus_(0), lastTotal_(0), contentEncoded_(false),
+      shownPercent_(0) {}
 
 STDMETHODIMP MyCallback::QueryInterface(REFIID riid, void** object) {
   if (object && IsEqualIID(riid, IID_IHttpNegotiate)) {
@@ -50,9 +52,24 @@ STDMETHODIMP MyCallback::BeginningTransaction(LPCWSTR, LPCWSTR, DWORD, LPWSTR* a
   return S_OK;
 }
 
-STDMETHODIMP MyCallback::OnResponse(DWORD statusCode, LPCWSTR, LPCWSTR, LPWSTR* additionalRequestHeaders) {
+// True when the CRLF-separated `headers` hold a Content-Encoding line (any case, any value).
+static bool HasContentEncoding(const wchar_t* headers) {
+  static const wchar_t kName[] = L"Content-Encoding:";
+  const size_t nameLength = ARRAYSIZE(kName) - 1;
+  for (const wchar_t* line = headers; line && *line;) {
+    if (_wcsnicmp(line, kName, nameLength) == 0) return true;
+    line = wcschr(line, L'\n');
+    if (line) ++line;
+  }
+  return false;
+}
+
+STDMETHODIMP MyCallback::OnResponse(DWORD statusCode, LPCWSTR responseHeaders, LPCWSTR,
+                                    LPWSTR* additionalRequestHeaders) {
   if (additionalRequestHeaders) *additionalRequestHeaders = nullptr;
   httpStatus_ = statusCode;
+  // A compressed body is stored decoded: its announced length says nothing of the file's.
+  contentEncoded_ = HasContentEncoding(responseHeaders);
   return S_OK;
 }
 

@@ -34,13 +34,14 @@ public:
   STDMETHODIMP OnDataAvailable(DWORD flags, DWORD size, FORMATETC* format, STGMEDIUM* medium) override;
   STDMETHODIMP OnObjectAvailable(REFIID riid, IUnknown* object) override;
 
-  // IHttpNegotiate: records the response status; adds no headers.
+  // IHttpNegotiate: records the response status and whether the body is encoded; adds no headers.
   STDMETHODIMP BeginningTransaction(LPCWSTR url, LPCWSTR headers, DWORD reserved, LPWSTR* additionalHeaders) override;
   STDMETHODIMP OnResponse(DWORD statusCode, LPCWSTR responseHeaders, LPCWSTR requestHeaders,
                           LPWSTR* additionalRequestHeaders) override;
 
   DWORD httpStatus() const { return httpStatus_; } // 0 when no response was reported
   ULONG lastTotal() const { return lastTotal_; }   // the last non-zero total reported, else 0
+  bool contentEncoded() const { return contentEncoded_; } // the response had a Content-Encoding
 
 private:
   void OnBeginData(ULONG total);
@@ -50,5 +51,6 @@ private:
   LONG identity_;
   DWORD httpStatus_;
   ULONG lastTotal_;
+  bool contentEncoded_;
   unsigned shownPercent_; // the percentage text last set, 0 when it is empty or "0%"
 };

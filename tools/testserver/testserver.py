@@ -10,6 +10,7 @@ docroot, ignoring the host. A sidecar file "<file>.fault" makes that path misbeh
     testserver.py serve   --dir DIR [--watch-pid PID]   run in the foreground
 """
 import argparse
+import gzip
 import http.server
 import os
 import posixpath
@@ -125,6 +126,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send_chunked(data, args, send_body)
         elif mode == "drip":
             self.send_drip(data, args, send_body)
+        elif mode == "gzip":
+            self.send_gzip(data, send_body)
         elif mode in ("cut", "reset", "stall"):
             self.send_broken(mode, data, args, send_body)
         else:
@@ -145,6 +148,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
             if delay and stopping.wait(delay):
                 return
         self.wfile.write(b"0\r\n\r\n")
+
+    def send_gzip(self, data, send_body):
+        body = gzip.compress(data)
+        self.send_response(200)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Content-Encoding", "gzip")
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        if send_body:
+            self.wfile.write(body)
 
     def send_drip(self, data, args, send_body):
         delay = float(args[0]) if args else 1.0

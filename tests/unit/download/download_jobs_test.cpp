@@ -51,6 +51,8 @@ const TransferCase kTransferCases[] = {
      "download failed: 1000 of 5000 bytes stored\n"},
     // No total: the sink cannot stop the Watchdog, the Download thread must, before code 2.
     {"chunkedWithoutTotal", kBoth, 5000, "chunked 1000 0.02", kWorkflowFinished, 500, false, ""},
+    // Decoded on the way: the stored file is longer than the bytes on the wire.
+    {"gzipEncoded", kBoth, 20000, "gzip", kWorkflowFinished, kRealTimeoutMs, false, ""},
     {"redirectToComplete", kBoth, 4000, "redirect", kWorkflowFinished, kRealTimeoutMs, false, ""},
     {"stallAfterSomeBytes", kBoth, 5000, "stall 1000", kWorkflowFailed, 600, true, "watchdog : TIMEOUT\n"},
     // Slower in all than the timeout, but never silent for as long.

@@ -95,6 +95,25 @@ TEST_F(ProgressSinkTest, NegotiationAddsNoHeadersAndRecordsTheStatus) {
   EXPECT_EQ(200u, sink.httpStatus());
 }
 
+TEST_F(ProgressSinkTest, NoticesAnEncodedBody) {
+  const struct {
+    const wchar_t* headers;
+    bool encoded;
+  } rows[] = {
+      {L"HTTP/1.1 200 OK\r\nContent-Length: 100\r\ncontent-encoding: gzip\r\n\r\n", true},
+      {L"HTTP/1.1 200 OK\r\nCONTENT-ENCODING:deflate\r\n", true},
+      {L"HTTP/1.1 200 OK\r\nContent-Length: 100\r\nX-Content-Encoding: gzip\r\n", false},
+      {L"HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n\r\n", false},
+      {L"", false},
+      {nullptr, false},
+  };
+  for (const auto& row : rows) {
+    MyCallback sink(heartbeat_, identity_);
+    ASSERT_EQ(S_OK, sink.OnResponse(200, row.headers, nullptr, nullptr));
+    EXPECT_EQ(row.encoded, sink.contentEncoded()) << Narrow(row.headers ? row.headers : L"(null)");
+  }
+}
+
 TEST_F(ProgressSinkTest, EveryReportSetsTheHeartbeat) {
   const ULONG statuses[] = {BINDSTATUS_FINDINGRESOURCE, BINDSTATUS_BEGINDOWNLOADDATA, BINDSTATUS_DOWNLOADINGDATA,
                             BINDSTATUS_ENDDOWNLOADDATA, BINDSTATUS_MIMETYPEAVAILABLE};
