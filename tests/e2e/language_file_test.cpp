@@ -1,0 +1,118 @@
+// A Language file beside the program, chosen by the user's language: this program runs with
+// LC_ALL=de_DE.UTF-8 (language 0x0407) and a generated de_DE locale (LOCPATH), which the updater
+// it starts inherits. The updater is copied into a folder whose name has a blank and an umlaut,
+// with a "qentra.0407" beside it.
+#include <gtest/gtest.h>
+
+#include "e2e/e2e_support.h"
+
+namespace {
+
+const wchar_t kGermanOffer[] =
+    L"Weitere Funktionen bietet Orvane Plinthware. Laden Sie es jetzt oder sp\u00e4ter von "
+    L"<A HREF=\"http://www.orvane.com/support/plinthware/\">der Support-Seite</A> herunter.";
+const wchar_t kTwoAnchors[] =
+    L"<A HREF=\"http://example.invalid/hilfe\">Hilfe</A>: Der Basistreiber wurde installiert. "
+    L"<A HREF=\"http://example.invalid/mehr\">Mehr</A>";
+
+// The Language file's "strings" section; key 4 stays out, so button 2 keeps its English text.
+std::wstring GermanStrings(const std::wstring& statusText) {
+  return L"[strings]\r\n"
+         L"0=Plinthware-Aktualisierung\r\n"
+         L"1=" + statusText + L"\r\n"
+         L"2=" + std::wstring(kGermanOffer) + L"\r\n"
+         L"3=Jetzt herunterladen\r\n"
+         L"9=Sp\u00e4ter neu starten\r\n"
+         L"13=Ignorieren\r\n";
+}
+
+// What a debugger text holds for `text`: the updater's outputs arrive in the ANSI code page.
+std::string Ansi(const std::wstring& text) {
+  int size = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<size_t>(size > 0 ? size - 1 : 0), '\0');
+  if (size > 1) WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, &out[0], size, nullptr, nullptr);
+  return out;
+}
+
+class LanguageFile : public testing::Test {
+protected:
+  void SetUp() override {
+    ASSERT_EQ(0x0407, GetUserDefaultLangID()) << "this program must run with LC_ALL=de_DE.UTF-8";
+    folder_ = temp_.file(L"Plinthw\u00e4re Test");
+    ASSERT_TRUE(CreateDirectoryW(folder_.c_str(), nullptr))
+        << "no folder with an umlaut: is the de_DE locale generated (LOCPATH)? error " << GetLastError();
+    program_ = folder_ + L"\\PlinthwareUpdater.exe";
+    ASSERT_TRUE(CopyFileW(e2e::UpdaterPath().c_str(), program_.c_str(), FALSE)) << GetLastError();
+  }
+
+  void Start(const std::wstring& statusText) {
+    ASSERT_TRUE(testing_support::WriteUtf16File(folder_ + L"\\qentra.0407", GermanStrings(statusText)));
+    ASSERT_TRUE(updater_.Start(e2e::UpdaterOptions(L"", program_))) << driver::Utf8(updater_.startError());
+    dialog_ = updater_.WaitForVisibleDialog(e2e::kShowMs);
+    ASSERT_NE(nullptr, dialog_) << "no visible updater dialog\n" << updater_.Describe();
+  }
+
+  testing_support::TempDir temp_; // outlives the updater, which runs from it
+  std::wstring folder_;
+  std::wstring program_;
+  driver::UpdaterProcess updater_;
+  HWND dialog_ = nullptr;
+};
+
+TEST_F(LanguageFile, ItsTextsReplaceTheBuiltInOnesAndTheRestStay) {
+  Start(L"Der Basistreiber wurde installiert.");
+  struct Expected {
+    int id;
+    const wchar_t* text;
+  };
+  const Expected kTexts[] = {
+      {driver::kStatusLink, L"Der Basistreiber wurde installiert."},
+      {driver::kOfferLink, kGermanOffer},
+      {driver::kDownloadNow, L"Jetzt herunterladen"},
+      {driver::kDownloadLater, L"Download Later"},
+      {driver::kRestartLater, L"Sp\u00e4ter neu starten"},
+      {driver::kIgnore, L"Ignorieren"},
+      {driver::kInstall, L"Install"},
+      {driver::kRestartNow, L"Restart Now"},
+  };
+  EXPECT_EQ(L"Plinthware-Aktualisierung", driver::ReadWindowText(dialog_));
+  for (const Expected& e : kTexts)
+    EXPECT_EQ(e.text, driver::ReadControl(dialog_, e.id).text) << "control " << e.id << "\n" << updater_.Describe();
+
+  // The locate step names the folder, then the German file, and needs no fallback.
+  std::vector<std::string> m = updater_.DebugMessages();
+  ASSERT_GE(m.size(), 4u) << updater_.Describe();
+  EXPECT_EQ("this execute file is in folder : ", m[0]);
+  EXPECT_EQ(Ansi(folder_), m[1]);
+  EXPECT_EQ("\n", m[2]);
+  EXPECT_EQ(Ansi(folder_ + L"\\qentra.0407"), m[3]);
+  for (const std::string& message : m) EXPECT_EQ(std::string::npos, message.find("qentra.0409")) << message;
+
+  ASSERT_TRUE(updater_.CloseDialog(false));
+  EXPECT_TRUE(updater_.WaitForExit(e2e::kEndMs)) << updater_.Describe();
+}
+
+TEST_F(LanguageFile, OnlyTheFirstOfTwoLinksInTheStatusTextOpens) {
+  Start(kTwoAnchors);
+  EXPECT_EQ(kTwoAnchors, driver::ReadControl(dialog_, driver::kStatusLink).text);
+  EXPECT_EQ(L"http://example.invalid/mehr", updater_.ReadLink(driver::kStatusLink, 1).url);
+
+  // The second link first: the first link's output, which follows it in the same queue, shows
+  // that the second click has been handled by then.
+  ASSERT_TRUE(updater_.ClickLink(driver::kStatusLink, 1)) << updater_.Describe();
+  ASSERT_TRUE(updater_.ClickLink(driver::kStatusLink, 0)) << updater_.Describe();
+  ASSERT_TRUE(updater_.WaitForDebugText("http://example.invalid/hilfe", e2e::kAnswerMs)) << updater_.Describe();
+  EXPECT_TRUE(updater_.WaitForDebugText("\n", e2e::kAnswerMs));
+  int opened = 0;
+  for (const std::string& message : updater_.DebugMessages()) {
+    EXPECT_EQ(std::string::npos, message.find("example.invalid/mehr")) << "the second link was opened";
+    opened += message == "http://example.invalid/hilfe";
+  }
+  EXPECT_EQ(1, opened) << updater_.Describe();
+  EXPECT_TRUE(IsWindowVisible(dialog_)) << "a link click leaves the dialog as it was";
+
+  ASSERT_TRUE(updater_.CloseDialog(false));
+  EXPECT_TRUE(updater_.WaitForExit(e2e::kEndMs)) << updater_.Describe();
+}
+
+} // namespace

@@ -1,0 +1,149 @@
+// The update check against the test web server (fixture `http_server`), which answers for the
+// maker's download server at the compiled-in Info-file address: the latest version, an update
+// offered in Update mode and ignored or installed, and a whole first run through the download,
+// the installation and the restart offer. The installer package served is qentraSvc.exe, which
+// records its command line and exits with 0.
+#include <gtest/gtest.h>
+
+#include "e2e/e2e_support.h"
+#include "e2e/served_files.h"
+
+namespace {
+
+const char kInfoPath[] = "/plinthware/vrel_info.ini";
+const char kPackagePath[] = "/e2e-tests/vrel_setup.exe";
+const wchar_t kInstalledText[] =
+    L"Plinthware installed successfully. Before you can use Plinthware, you must restart your computer.";
+
+// Wine reports Windows 7 (6.1 workstation) when no version is set for the program.
+std::string InfoFile(const char* version) {
+  return std::string("[platform_win7]\r\nVersion=") + version + "\r\nLocation=http://download.orvane.com" +
+         kPackagePath + "\r\nInstConfig=vrel_setup.exe /S\r\n";
+}
+
+std::wstring TempFile(const wchar_t* name) {
+  wchar_t folder[MAX_PATH] = {};
+  GetTempPathW(ARRAYSIZE(folder), folder);
+  return std::wstring(folder) + name;
+}
+
+struct Visibility {
+  int id;
+  bool visible;
+};
+
+class UpdateFlow : public testing::Test {
+protected:
+  void SetUp() override {
+    ASSERT_FALSE(e2e::Docroot().empty()) << "no test web server (PLINTHWARE_TEST_DOCROOT)";
+    ASSERT_TRUE(e2e::RemoveCompanion());
+    ASSERT_TRUE(installed_.set());
+    ASSERT_TRUE(record_.ready());
+    e2e::DeleteInstallMarker();
+  }
+
+  void Start(const std::wstring& arguments) {
+    driver::LaunchOptions options = e2e::ServedUpdaterOptions(arguments);
+    options.environment.push_back(record_.Setting());
+    ASSERT_TRUE(updater_.Start(options)) << driver::Utf8(updater_.startError());
+  }
+
+  void ExpectVisibility(HWND dialog, std::initializer_list<Visibility> controls) {
+    for (const Visibility& c : controls)
+      EXPECT_EQ(c.visible, driver::ReadControl(dialog, c.id).visible) << "control " << c.id << "\n"
+                                                                      << updater_.Describe();
+  }
+
+  // Installs the served package and checks the Restart offered screen it leads to.
+  void ExpectRestartOffered() {
+    ASSERT_TRUE(updater_.WaitForControlText(driver::kStatusLink, kInstalledText, e2e::kShowMs))
+        << "no restart offer\n" << updater_.Describe();
+    HWND dialog = updater_.UpdaterDialog();
+    EXPECT_TRUE(IsWindowVisible(dialog));
+    ExpectVisibility(dialog, {{driver::kRestartNow, true}, {driver::kRestartLater, true}, {driver::kProgress, false},
+                              {driver::kPercent, false}, {driver::kDownloadNow, false}, {driver::kDownloadLater, false},
+                              {driver::kInstall, false}, {driver::kIgnore, false}, {driver::kOfferLink, false}});
+    ASSERT_TRUE(record_.WaitForRecord(e2e::kAnswerMs)) << "the package never ran";
+    EXPECT_EQ("[vrel_setup.exe /S]\r\n", record_.Text()) << "the package's command line, between brackets";
+    EXPECT_EQ(testing_support::ReadBytes(e2e::CompanionPath()), testing_support::ReadBytes(TempFile(L"vrel_setup.exe")))
+        << "the package in the temporary folder differs from the one served";
+  }
+
+  void ExpectOrderlyEnd(bool markerWritten) {
+    DWORD exitCode = 1;
+    ASSERT_TRUE(updater_.WaitForExit(e2e::kEndMs, &exitCode)) << "still running\n" << updater_.Describe();
+    EXPECT_EQ(0u, exitCode);
+    EXPECT_TRUE(e2e::EndsWithShutdownOutputs(updater_.DebugMessages(), false));
+    EXPECT_FALSE(updater_.MainWindowEverVisible());
+    driver::RegistryValue marker = e2e::ReadInstallMarker();
+    EXPECT_EQ(markerWritten, marker.exists && marker.type == REG_DWORD && marker.dword == 1);
+  }
+
+  e2e::ServedFiles served_;
+  e2e::ScopedInstalledVersion installed_{L"1.0.0.0"};
+  e2e::CommandRecord record_;
+  driver::UpdaterProcess updater_;
+};
+
+TEST_F(UpdateFlow, UpdateModeReportsTheLatestVersionWithoutShowingTheDialog) {
+  ASSERT_TRUE(served_.Serve(kInfoPath, InfoFile("1.0.0.0")));
+  Start(L"-update");
+  HWND box = updater_.WaitForMessageBox(e2e::kShowMs);
+  ASSERT_NE(nullptr, box) << "no message box\n" << updater_.Describe();
+  driver::MessageBoxState state = updater_.ReadMessageBox(box);
+  EXPECT_EQ(L"Plinthware Updater", state.caption);
+  EXPECT_EQ(L"You are using the latest version.", state.text);
+  EXPECT_FALSE(state.hasIcon);
+  EXPECT_EQ(std::vector<int>{IDOK}, state.buttons);
+  EXPECT_EQ(InfoFile("1.0.0.0"), testing_support::ReadBytes(TempFile(L"vrel_info")))
+      << "the Info file is stored as vrel_info in the temporary folder";
+
+  ASSERT_TRUE(updater_.AnswerMessageBox(IDOK));
+  ExpectOrderlyEnd(false);
+  EXPECT_FALSE(updater_.DialogEverVisible()) << "the dialog was shown although nothing is newer";
+}
+
+TEST_F(UpdateFlow, UpdateModeOffersTheNewerVersionAndIgnoreEndsIt) {
+  ASSERT_TRUE(served_.Serve(kInfoPath, InfoFile("2.0.0.1")));
+  Start(L"-update");
+  HWND dialog = updater_.WaitForVisibleDialog(e2e::kShowMs);
+  ASSERT_NE(nullptr, dialog) << "no update offer\n" << updater_.Describe();
+  EXPECT_EQ(L"A new version of Plinthware is available: 2.0.0.1", driver::ReadControl(dialog, driver::kStatusLink).text);
+  EXPECT_EQ(L"", driver::ReadControl(dialog, driver::kOfferLink).text);
+  ExpectVisibility(dialog, {{driver::kInstall, true}, {driver::kIgnore, true}, {driver::kPercent, true},
+                            {driver::kProgress, false}, {driver::kDownloadNow, false}, {driver::kDownloadLater, false},
+                            {driver::kRestartNow, false}, {driver::kRestartLater, false}, {driver::kOfferLink, false}});
+
+  ASSERT_TRUE(driver::PressButton(dialog, driver::kIgnore));
+  ExpectOrderlyEnd(true);
+  EXPECT_EQ("", record_.Text()) << "Ignore ran the package";
+}
+
+TEST_F(UpdateFlow, UpdateModeInstallRunsThePackageAndOffersTheRestart) {
+  ASSERT_TRUE(served_.Serve(kInfoPath, InfoFile("2.0.0.1")));
+  ASSERT_TRUE(served_.ServeFile(kPackagePath, e2e::CompanionPath()));
+  Start(L"-update");
+  HWND dialog = updater_.WaitForVisibleDialog(e2e::kShowMs);
+  ASSERT_NE(nullptr, dialog) << "no update offer\n" << updater_.Describe();
+  ASSERT_TRUE(driver::PressButton(dialog, driver::kInstall));
+  ExpectRestartOffered();
+
+  ASSERT_TRUE(driver::PressButton(dialog, driver::kRestartLater));
+  ExpectOrderlyEnd(true);
+}
+
+TEST_F(UpdateFlow, FirstRunDownloadsInstallsAndOffersTheRestart) {
+  ASSERT_TRUE(served_.Serve(kInfoPath, InfoFile("2.0.0.1")));
+  ASSERT_TRUE(served_.ServeFile(kPackagePath, e2e::CompanionPath()));
+  Start(L"");
+  HWND dialog = updater_.WaitForVisibleDialog(e2e::kShowMs);
+  ASSERT_NE(nullptr, dialog) << "no Offer screen\n" << updater_.Describe();
+  ASSERT_TRUE(driver::PressButton(dialog, driver::kDownloadNow));
+  ExpectRestartOffered();
+  EXPECT_TRUE(updater_.DialogEverVisible());
+
+  ASSERT_TRUE(driver::PressButton(dialog, driver::kRestartLater));
+  ExpectOrderlyEnd(true);
+}
+
+} // namespace
