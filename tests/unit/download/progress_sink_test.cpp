@@ -182,6 +182,21 @@ TEST_F(ProgressSinkTest, DataReportsShowTheWorkedValues) {
   }
 }
 
+TEST_F(ProgressSinkTest, TotalsBeyondTheBarsRangeStillShowTheRightPercentage) {
+  // The bar's range is a signed int, so above 2 GB its position means little; the text holds.
+  const struct {
+    ULONG total;
+    ULONG progress;
+    const wchar_t* text;
+  } rows[] = {{0xFFFFFFFFu, 0x80000000u, L"51%"}, {0xFFFFFFFFu, 0xFFFFFFFFu, L"100%"}, {0x80000000u, 1, L"1%"}};
+  for (const auto& row : rows) {
+    MyCallback sink(heartbeat_, identity_);
+    ASSERT_EQ(S_OK, sink.OnProgress(0, row.total, BINDSTATUS_BEGINDOWNLOADDATA, nullptr));
+    ASSERT_EQ(S_OK, sink.OnProgress(row.progress, row.total, BINDSTATUS_DOWNLOADINGDATA, nullptr));
+    EXPECT_EQ(row.text, windows_.Text(IDC_UPDATER_PERCENT)) << row.progress << " of " << row.total;
+  }
+}
+
 TEST_F(ProgressSinkTest, PercentageRisesWithEachReportAndSurvivesRepeats) {
   MyCallback sink(heartbeat_, identity_);
   ASSERT_EQ(S_OK, sink.OnProgress(0, 1000, BINDSTATUS_BEGINDOWNLOADDATA, nullptr));
