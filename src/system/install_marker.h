@@ -2,7 +2,9 @@
 // and the `installed_version` it reads. User-interface thread.
 #pragma once
 
-extern const wchar_t kAutolaunchKey[]; // under HKEY_LOCAL_MACHINE
+// "SOFTWARE\Orvane\autolaunch" under HKEY_LOCAL_MACHINE, native (64-bit) view. Constant; read by
+// WriteInstallMarker and IsNewerPackageAvailable.
+extern const wchar_t kAutolaunchKey[];
 
 // Sets the Cancel flag, then writes installed = 1; returns 1 always.
 int WriteInstallMarker();

@@ -1,1 +1,68 @@
-// placeholder
+// IsNewerPackageAvailable: the Info file's Version for this platform against `installed_version`
+// under the Autolaunch key. User-interface thread, after the Info file download has completed.
+#include "update/version_check.h"
+
+#include <windows.h>
+#include <strsafe.h>
+
+#include "download/download_jobs.h"
+#include "system/install_marker.h"
+#include "update/platform.h"
+
+namespace {
+
+// The registry value is read into 128 bytes; one more character keeps the text terminated even
+// when all 128 bytes are text.
+const DWORD kInstalledVersionBytes = 128;
+const int kInstalledVersionChars = kInstalledVersionBytes / sizeof(wchar_t) + 1;
+
+// Reads the Info file's Version into remoteVersion and its number into *remote. False, with
+// remoteVersion empty, when the text is missing, holds fewer than four numbers or does not fit.
+bool ReadRemoteVersion(wchar_t remoteVersion[kVersionChars], unsigned* remote) {
+  // One character beyond the caller's buffer, so that a Version of 64 characters or more is seen
+  // and refused instead of being cut into a different version.
+  wchar_t text[kVersionChars + 1] = {};
+  DWORD length = GetPrivateProfileStringW(g_platformSection, L"Version", L"", text, ARRAYSIZE(text),
+                                          g_infoFilePath);
+  ZeroMemory(remoteVersion, kVersionChars * sizeof(wchar_t));
+  *remote = 0;
+  if (length >= static_cast<DWORD>(kVersionChars)) return false;
+  if (!ScanVersionNumber(text, remote)) return false;
+  StringCchCopyW(remoteVersion, kVersionChars, text);
+  return true;
+}
+
+// Reads the installed version text; empty when the value is missing, too long or unreadable.
+void ReadInstalledVersion(HKEY key, wchar_t installed[kInstalledVersionChars]) {
+  ZeroMemory(installed, kInstalledVersionChars * sizeof(wchar_t));
+  DWORD type = REG_SZ;
+  DWORD size = kInstalledVersionBytes;
+  LSTATUS status = RegQueryValueExW(key, L"installed_version", nullptr, &type,
+                                    reinterpret_cast<BYTE*>(installed), &size);
+  // After a failed read the buffer's content is undefined.
+  if (status != ERROR_SUCCESS) ZeroMemory(installed, kInstalledVersionChars * sizeof(wchar_t));
+}
+
+} // namespace
+
+bool IsNewerPackageAvailable(wchar_t remoteVersion[kVersionChars]) {
+  unsigned remote = 0;
+  bool usable = ReadRemoteVersion(remoteVersion, &remote);
+
+  // Creates the key when it is missing and we may; a 64-bit process reads the native view.
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kAutolaunchKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                      KEY_QUERY_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+    // Without the key nothing is known about the installation: any usable offer is newer.
+    return usable;
+  }
+  wchar_t installedText[kInstalledVersionChars];
+  ReadInstalledVersion(key, installedText);
+  unsigned installed = ParseVersionNumber(installedText);
+  OutputDebugStringW(installedText);
+  OutputDebugStringW(L"\n");
+  RegCloseKey(key);
+
+  // An unusable Version (say a server's error page stored as the Info file) never offers anything.
+  return usable && remote > installed;
+}
