@@ -1,1 +1,141 @@
-// placeholder
+// RunInstaller: the Installer thread. Starts "vrel_setup.exe" from the temporary folder with the
+// Info file's InstConfig as its whole command line (elevated through the shell when Windows says
+// the package needs it), keeps the progress bar in marquee mode while the package runs, waits for
+// it, and sends the controller code 5 with the outcome. Runs on its own thread, started at code 4.
+#include "update/installer.h"
+
+#include <commctrl.h>
+#include <objbase.h>
+
+#include "app/startup.h"
+#include "app/workflow.h"
+#include "download/download_jobs.h"
+#include "res/resource.h"
+#include "update/platform.h"
+#include "update/scoped_handle.h"
+
+CreateProcessFunction g_createProcess = CreateProcessW;
+ShellExecuteExFunction g_shellExecuteEx = ShellExecuteExW;
+
+// MinGW's winerror.h lacks this one.
+#ifndef ERROR_ELEVATION_REQUIRED
+#define ERROR_ELEVATION_REQUIRED 740L
+#endif
+
+namespace {
+
+bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
+
+// The dialog's controls are the UI thread's; these window calls are carried out there.
+HWND ProgressBar() { return GetDlgItem(g_dialog, IDC_UPDATER_PROGRESS); }
+
+void StartMarquee() {
+  ShowWindow(GetDlgItem(g_dialog, IDC_UPDATER_PERCENT), SW_HIDE);
+  HWND bar = ProgressBar();
+  LONG style = GetWindowLongW(bar, GWL_STYLE);
+  if (SetWindowLongW(bar, GWL_STYLE, style | PBS_MARQUEE) != 0) {
+    SendMessageW(bar, PBM_SETMARQUEE, TRUE, 0);
+  }
+}
+
+void StopMarquee() {
+  HWND bar = ProgressBar();
+  SendMessageW(bar, PBM_SETMARQUEE, FALSE, 0);
+  SetWindowLongW(bar, GWL_STYLE, GetWindowLongW(bar, GWL_STYLE) & ~PBS_MARQUEE);
+}
+
+// Reads InstConfig into commandLine (kInstConfigChars + 1 characters: the one beyond the buffer
+// shows a value that does not fit). Returns false for such a value, which is refused rather than
+// cut into a different command.
+bool ReadInstConfig(wchar_t* commandLine, DWORD* length) {
+  *length = GetPrivateProfileStringW(g_platformSection, L"InstConfig", L"", commandLine,
+                                     kInstConfigChars + 1, g_infoFilePath);
+  return *length < static_cast<DWORD>(kInstConfigChars);
+}
+
+// The direct start, exactly as the package was always started. False, with the start's error in
+// *error, when it could not be started.
+bool StartDirectly(wchar_t* commandLine, PROCESS_INFORMATION* process, DWORD* error) {
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  if (g_createProcess(g_destinationBuffer, commandLine, nullptr, nullptr, FALSE, 0, nullptr,
+                      g_tempFolderBuffer, &startup, process)) {
+    return true;
+  }
+  *error = GetLastError();
+  return false;
+}
+
+// The start through the shell with the "runas" verb, for a package that needs administrator
+// rights: the user is asked for consent. Returns the process handle, or null when the user
+// declined (ERROR_CANCELLED) or the start failed otherwise.
+HANDLE StartElevated(const wchar_t* commandLine) {
+  // The shell may hand the verb to extensions that expect an apartment.
+  HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+  const wchar_t* parameters = commandLine ? SkipProgramName(commandLine) : L"";
+  SHELLEXECUTEINFOW info = {};
+  info.cbSize = sizeof info;
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+  info.lpVerb = L"runas";
+  info.lpFile = g_destinationBuffer;
+  info.lpParameters = *parameters ? parameters : nullptr;
+  info.lpDirectory = g_tempFolderBuffer;
+  info.nShow = SW_SHOWNORMAL;
+  HANDLE process = g_shellExecuteEx(&info) ? info.hProcess : nullptr;
+  if (SUCCEEDED(com)) CoUninitialize();
+  return process;
+}
+
+// Waits for the package without a time limit; true when it reports success, a restart included.
+bool WaitForSuccess(HANDLE process) {
+  WaitForSingleObject(process, INFINITE);
+  DWORD exitCode = 1;
+  if (!GetExitCodeProcess(process, &exitCode)) return false;
+  return exitCode == ERROR_SUCCESS || exitCode == ERROR_SUCCESS_REBOOT_REQUIRED ||
+         exitCode == ERROR_SUCCESS_REBOOT_INITIATED;
+}
+
+bool RunPackage() {
+  wchar_t commandLine[kInstConfigChars + 1] = {};
+  DWORD length = 0;
+  if (!ReadInstConfig(commandLine, &length)) return false;
+  // Without InstConfig, Windows uses the Installer path as the command line.
+  wchar_t* passed = length > 0 ? commandLine : nullptr;
+
+  PROCESS_INFORMATION direct = {};
+  DWORD error = ERROR_SUCCESS;
+  if (StartDirectly(passed, &direct, &error)) {
+    ScopedHandle process(direct.hProcess);
+    ScopedHandle thread(direct.hThread);
+    return WaitForSuccess(process.get());
+  }
+  if (error != ERROR_ELEVATION_REQUIRED) return false;
+  // Declined or failed: the downloaded package stays where it is.
+  ScopedHandle elevated(StartElevated(passed));
+  return elevated.get() && WaitForSuccess(elevated.get());
+}
+
+} // namespace
+
+const wchar_t* SkipProgramName(const wchar_t* commandLine) {
+  const wchar_t* p = commandLine;
+  while (IsBlank(*p)) ++p;
+  if (*p == L'"') {
+    ++p;
+    while (*p && *p != L'"') ++p;
+    if (*p == L'"') ++p;
+  } else {
+    while (*p && !IsBlank(*p)) ++p;
+  }
+  while (IsBlank(*p)) ++p;
+  return p;
+}
+
+DWORD WINAPI RunInstaller(void*) {
+  StartMarquee();
+  bool succeeded = RunPackage();
+  StopMarquee();
+  SendMessageW(g_mainWindow, WM_WORKFLOW, kWorkflowInstallerExited,
+               succeeded ? kInstallerSucceeded : kInstallerFailed);
+  return 1;
+}

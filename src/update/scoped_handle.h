@@ -1,0 +1,17 @@
+// A kernel handle owned by one scope and closed when the scope ends. Any thread.
+#pragma once
+#include <windows.h>
+
+class ScopedHandle {
+public:
+  explicit ScopedHandle(HANDLE handle = nullptr) : handle_(handle) {}
+  ~ScopedHandle() {
+    if (handle_ && handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+  }
+  ScopedHandle(const ScopedHandle&) = delete;
+  ScopedHandle& operator=(const ScopedHandle&) = delete;
+  HANDLE get() const { return handle_; }
+
+private:
+  HANDLE handle_;
+};
