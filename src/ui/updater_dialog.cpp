@@ -41,13 +41,23 @@ static INT_PTR OnInitDialog(HWND dialog) {
   return TRUE;
 }
 
+// Whether the clicked link is the control's first one. Wine's SysLink counts the text before a
+// link in NMLINK's index, so the control itself is asked which link comes first.
+static bool IsFirstLink(HWND control, const LITEM& clicked) {
+  LITEM first = {};
+  first.mask = LIF_ITEMINDEX | LIF_ITEMID | LIF_URL;
+  first.iLink = 0;
+  if (!SendMessageW(control, LM_GETITEM, 0, reinterpret_cast<LPARAM>(&first))) return false;
+  return wcscmp(first.szUrl, clicked.szUrl) == 0 && wcscmp(first.szID, clicked.szID) == 0;
+}
+
 // Only the first anchor of either SysLink opens; every other click and notification is ignored.
 static void OnNotify(HWND dialog, const NMHDR* header) {
   if (header->code != NM_CLICK) return;
   const NMLINK* link = reinterpret_cast<const NMLINK*>(header);
   bool ourLink = header->hwndFrom == GetDlgItem(dialog, IDC_UPDATER_STATUS) ||
                  header->hwndFrom == GetDlgItem(dialog, IDC_UPDATER_OFFER);
-  if (!ourLink || link->item.iLink != 0) return;
+  if (!ourLink || !IsFirstLink(header->hwndFrom, link->item)) return;
   ShellExecuteW(nullptr, L"open", link->item.szUrl, nullptr, nullptr, SW_SHOW);
   OutputDebugStringW(link->item.szUrl);
   OutputDebugStringW(L"\n");
