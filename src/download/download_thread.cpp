@@ -27,6 +27,11 @@ bool FindTransferFailure(const wchar_t* destination, HRESULT result, const Trans
     StringCchPrintfW(reason, kReasonChars, L"download failed: result 0x%08lX\n", static_cast<unsigned long>(result));
     return true;
   }
+  if (facts.overHttp && facts.httpStatus == 0) {
+    // A server or proxy that closed without answering: the call still reports success.
+    StringCchCopyW(reason, kReasonChars, L"download failed: no HTTP response\n");
+    return true;
+  }
   if (facts.httpStatus != 0 && (facts.httpStatus < 200 || facts.httpStatus > 299)) {
     StringCchPrintfW(reason, kReasonChars, L"download failed: HTTP status %lu\n", facts.httpStatus);
     return true;
@@ -52,7 +57,8 @@ static void ReportEnd(const DownloadJob& job, HRESULT result, const MyCallback& 
     return;
   }
   wchar_t reason[kReasonChars] = {};
-  TransferFacts facts = {sink.httpStatus(), sink.lastTotal(), sink.contentEncoded()};
+  bool overHttp = _wcsnicmp(job.url, L"http://", 7) == 0 || _wcsnicmp(job.url, L"https://", 8) == 0;
+  TransferFacts facts = {sink.httpStatus(), sink.lastTotal(), sink.contentEncoded(), overHttp};
   if (FindTransferFailure(job.destination, result, facts, reason)) {
     FailDownload(job.identity, reason);
   } else if (ClaimDownloadReport(job.identity)) {

@@ -19,6 +19,7 @@ struct TransferFacts {
   DWORD httpStatus; // 0 when no response was reported
   ULONG lastTotal;  // the last non-zero total of the progress reports, 0 when none came
   bool encoded;     // the body came with a Content-Encoding: the total counts encoded bytes
+  bool overHttp;    // an http: or https: address, which always answers with a status
 };
 
 // Whether a transfer that returned `result` failed to store the whole file at `destination`:

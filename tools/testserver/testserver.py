@@ -122,6 +122,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
             if not target.startswith("http"):
                 target = "http://%s/%s" % (host, target.lstrip("/"))
             self.send_status_page(302, send_body, [("Location", target)])
+        elif mode == "close":
+            # Read the request, then hang up without a word.
+            self.close_connection = True
+            self.connection.close()
         elif mode == "chunked":
             self.send_chunked(data, args, send_body)
         elif mode == "drip":

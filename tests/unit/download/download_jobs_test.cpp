@@ -47,6 +47,9 @@ const TransferCase kTransferCases[] = {
     {"notPublished", kBoth, 0, "", kWorkflowFailed, kRealTimeoutMs, false, "download failed: HTTP status 404\n"},
     {"status404", kBoth, 3000, "404", kWorkflowFailed, kRealTimeoutMs, false, "download failed: HTTP status 404\n"},
     {"status500", kBoth, 3000, "500", kWorkflowFailed, kRealTimeoutMs, false, "download failed: HTTP status 500\n"},
+    // The platform calls this a success with an empty file.
+    {"closedWithoutAnswer", kBoth, 3000, "close", kWorkflowFailed, kRealTimeoutMs, false,
+     "download failed: no HTTP response\n"},
     {"cutShort", kBoth, 5000, "cut 1000", kWorkflowFailed, kRealTimeoutMs, false,
      "download failed: 1000 of 5000 bytes stored\n"},
     // No total: the sink cannot stop the Watchdog, the Download thread must, before code 2.

@@ -24,28 +24,32 @@ struct JudgementRow {
   DWORD status;
   ULONG total;
   bool encoded;
+  bool overHttp;
   Stored stored;
   size_t bytes;       // the file's size when kFileOf
   const wchar_t* why; // the debugger line, or null when the transfer is whole
 };
 
 const JudgementRow kRows[] = {
-    {"whole file", S_OK, 200, 5000, false, kFileOf, 5000, nullptr},
-    {"no status reported", S_OK, 0, 5000, false, kFileOf, 5000, nullptr},
-    {"no total (chunked)", S_OK, 200, 0, false, kFileOf, 1234, nullptr},
-    {"other success status", S_OK, 203, 10, false, kFileOf, 10, nullptr},
-    {"encoded body longer than its total", S_OK, 200, 5000, true, kFileOf, 20000, nullptr},
-    {"error page 404", S_OK, 404, 30, false, kFileOf, 30, L"download failed: HTTP status 404\n"},
-    {"error page 500", S_OK, 500, 30, false, kFileOf, 30, L"download failed: HTTP status 500\n"},
-    {"status below 200", S_OK, 199, 30, false, kFileOf, 30, L"download failed: HTTP status 199\n"},
-    {"redirect not followed", S_OK, 302, 30, false, kFileOf, 30, L"download failed: HTTP status 302\n"},
-    {"body cut short", S_OK, 200, 5000, false, kFileOf, 1000, L"download failed: 1000 of 5000 bytes stored\n"},
-    {"body longer than announced", S_OK, 200, 5000, false, kFileOf, 6000, L"download failed: 6000 of 5000 bytes stored\n"},
-    {"nothing stored", S_OK, 200, 5000, false, kNoFile, 0, L"download failed: nothing stored of 5000 bytes (error 2)\n"},
-    {"a folder in the way", S_OK, 200, 5000, false, kFolder, 0, L"download failed: 0 of 5000 bytes stored\n"},
-    {"refused connection", static_cast<HRESULT>(0x800C0008), 0, 0, false, kNoFile, 0,
+    {"whole file", S_OK, 200, 5000, false, true, kFileOf, 5000, nullptr},
+    {"no HTTP response", S_OK, 0, 0, false, true, kFileOf, 0, L"download failed: no HTTP response\n"},
+    {"no HTTP response, data stored", S_OK, 0, 5000, false, true, kFileOf, 5000, L"download failed: no HTTP response\n"},
+    {"no status outside HTTP", S_OK, 0, 5000, false, false, kFileOf, 5000, nullptr},
+    {"no status outside HTTP, cut", S_OK, 0, 5000, false, false, kFileOf, 10, L"download failed: 10 of 5000 bytes stored\n"},
+    {"no total (chunked)", S_OK, 200, 0, false, true, kFileOf, 1234, nullptr},
+    {"other success status", S_OK, 203, 10, false, true, kFileOf, 10, nullptr},
+    {"encoded body longer than its total", S_OK, 200, 5000, true, true, kFileOf, 20000, nullptr},
+    {"error page 404", S_OK, 404, 30, false, true, kFileOf, 30, L"download failed: HTTP status 404\n"},
+    {"error page 500", S_OK, 500, 30, false, true, kFileOf, 30, L"download failed: HTTP status 500\n"},
+    {"status below 200", S_OK, 199, 30, false, true, kFileOf, 30, L"download failed: HTTP status 199\n"},
+    {"redirect not followed", S_OK, 302, 30, false, true, kFileOf, 30, L"download failed: HTTP status 302\n"},
+    {"body cut short", S_OK, 200, 5000, false, true, kFileOf, 1000, L"download failed: 1000 of 5000 bytes stored\n"},
+    {"body longer than announced", S_OK, 200, 5000, false, true, kFileOf, 6000, L"download failed: 6000 of 5000 bytes stored\n"},
+    {"nothing stored", S_OK, 200, 5000, false, true, kNoFile, 0, L"download failed: nothing stored of 5000 bytes (error 2)\n"},
+    {"a folder in the way", S_OK, 200, 5000, false, true, kFolder, 0, L"download failed: 0 of 5000 bytes stored\n"},
+    {"refused connection", static_cast<HRESULT>(0x800C0008), 0, 0, false, true, kNoFile, 0,
      L"download failed: result 0x800C0008\n"},
-    {"bad address", static_cast<HRESULT>(0x800401E4), 0, 0, false, kNoFile, 0, L"download failed: result 0x800401E4\n"},
+    {"bad address", static_cast<HRESULT>(0x800401E4), 0, 0, false, true, kNoFile, 0, L"download failed: result 0x800401E4\n"},
 };
 
 TEST(TransferJudgement, Table) {
@@ -58,7 +62,7 @@ TEST(TransferJudgement, Table) {
     } else if (row.stored == kFolder) {
       ASSERT_TRUE(CreateDirectoryW(destination.c_str(), nullptr)) << row.name;
     }
-    TransferFacts facts = {row.status, row.total, row.encoded};
+    TransferFacts facts = {row.status, row.total, row.encoded, row.overHttp};
     wchar_t reason[kReasonChars] = {};
     bool failed = FindTransferFailure(destination.c_str(), row.result, facts, reason);
     EXPECT_EQ(row.why != nullptr, failed) << row.name << ": " << Narrow(reason);
