@@ -106,6 +106,9 @@ RegistryValue ReadRegistryValue(HKEY root, const wchar_t* subkey, const wchar_t*
 // that already has a drive letter comes back unchanged.
 std::wstring WindowsPathOf(const std::wstring& path);
 
+// Saves what the screen shows of `window`, frame included, as a 24-bit BMP file.
+bool SaveWindowImage(HWND window, const std::wstring& path);
+
 // Escapes line feeds and other control characters so that debugger texts print on one line.
 std::string Printable(const std::string& text);
 std::string Utf8(const std::wstring& text);

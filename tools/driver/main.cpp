@@ -28,6 +28,7 @@ const wchar_t kUsage[] =
     L"  wait-exit       wait for the updater to end and print its exit code\n"
     L"  output          print the updater's debugger output so far\n"
     L"  registry        print HKLM\\SOFTWARE\\Orvane\\autolaunch\n"
+    L"  shot:PATH       save the updater's front window (a message box, else the dialog) as BMP\n"
     L"The updater is PLINTHWARE_UPDATER_EXE, else PlinthwareUpdater.exe beside this program.\n"
     L"An updater still running after the last step is ended.\n";
 
@@ -105,6 +106,16 @@ bool RunStep(driver::UpdaterProcess& updater, const std::wstring& step, DWORD ti
                                             : std::string("absent")) + "\n");
     Print(L"installed_version: " + (version.exists ? version.text : std::wstring(L"absent")) + L"\n");
     return true;
+  }
+  if (name == L"shot") {
+    HWND window = updater.VisibleMessageBox();
+    if (!window) window = updater.AboutBox();
+    if (!window) window = updater.UpdaterDialog();
+    // Give the window a moment to finish painting what the last step changed.
+    updater.WaitUntil([] { return false; }, 300);
+    bool saved = driver::SaveWindowImage(window, driver::WindowsPathOf(argument));
+    Print(L"  " + std::wstring(saved ? L"saved " : L"could not save ") + argument + L"\n");
+    return saved;
   }
   Print(L"unknown step " + step + L"\n");
   return false;
