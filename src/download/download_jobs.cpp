@@ -109,6 +109,22 @@ void BeginInfoFileDownload() {
   DownloadStart(ready ? nullptr : L"download refused: no usable temporary folder\n");
 }
 
+// True for an absolute http:// or https:// address (scheme in any case) with a host. Anything
+// else (file:, ftp:, res:, mk:, UNC and relative paths) would let the Info file point the
+// platform's URL handlers at local or odd resources, so it is refused before any transfer.
+bool IsAllowedLocation(const wchar_t* location) {
+  size_t skip = 0;
+  if (_wcsnicmp(location, L"http://", 7) == 0) {
+    skip = 7;
+  } else if (_wcsnicmp(location, L"https://", 8) == 0) {
+    skip = 8;
+  } else {
+    return false;
+  }
+  wchar_t first = location[skip];
+  return first != L'\0' && first != L'/' && first != L'\\' && first != L'?' && first != L'#';
+}
+
 // Reads `Location` from the Platform section of the Info file into the URL buffer. A value of
 // kPathChars characters or more does not fit and is refused rather than cut: a cut address would
 // fetch something else. Returns the refusal, or null when the URL buffer holds the address.
@@ -120,6 +136,7 @@ static const wchar_t* ReadLocation() {
                                           g_infoFilePath);
   if (length >= static_cast<DWORD>(kPathChars)) return L"download refused: Location of 1024 characters or more\n";
   if (length == 0) return L"download refused: no Location\n";
+  if (!IsAllowedLocation(location)) return L"download refused: Location is not an http:// or https:// address\n";
   StringCchCopyW(g_urlBuffer, kPathChars, location);
   return nullptr;
 }

@@ -25,7 +25,12 @@ extern volatile LONG g_downloadIdentity;
 extern const wchar_t kInfoFileUrl[];
 
 void BeginInfoFileDownload();
+// Reads Location and fetches the package; a Location that does not fit, is empty, or is not an
+// absolute http:// or https:// address is refused before any transfer (code 3 at once).
 void BeginInstallerDownload();
+
+// True for an absolute http:// or https:// address, scheme in any case, with a non-empty host.
+bool IsAllowedLocation(const wchar_t* location);
 
 // Makes the identity of a new download, whose report is then the one pending: every earlier
 // download is superseded and can no longer report. UI thread (the begin operations).

@@ -352,6 +352,75 @@ TEST_F(DownloadTest, LocationMustFitTheUrlBuffer) {
   }
 }
 
+// Only absolute http:// and https:// addresses are fetched. The refused ones name things the
+// platform would fetch gladly (a local file it would copy, a share, a resource), so a missing
+// check shows as a code 2 and a copied file here.
+TEST_F(DownloadTest, LocationOtherThanHttpIsRefusedBeforeAnyTransfer) {
+  const std::string urlPath = "/download-tests/scheme/setup.bin";
+  const std::string content = Content(1500, 9);
+  Publish(urlPath, content);
+  const std::wstring localFile = temp_.path() + L"local-package.bin";
+  testing_support::WriteBytes(localFile, content);
+  const std::wstring served = ServedUrl(urlPath).substr(7); // host and path
+  const struct {
+    const char* name;
+    std::wstring location;
+    const char* code;
+  } rows[] = {
+      {"file URL", L"file:///" + localFile, "3"},
+      {"FILE URL upper case", L"FILE:///" + localFile, "3"},
+      {"plain local path", localFile, "3"},
+      {"UNC path", L"\\\\127.0.0.1\\share\\setup.exe", "3"},
+      {"relative path", L"setup.exe", "3"},
+      {"ftp", L"ftp://" + served, "3"},
+      {"res", L"res://shell32.dll/2/129", "3"},
+      {"mk", L"mk:@MSITStore:C:\\x.chm::/setup.exe", "3"},
+      {"scheme without host", L"http:///" + served, "3"},
+      {"scheme-relative", L"//" + served, "3"},
+      {"http upper case", L"HTTP://" + served, "2"},
+      {"http mixed case", L"hTtP://" + served, "2"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    windows_.ClearRecords();
+    capture_.Clear();
+    DeleteFileW((temp_.path() + L"vrel_setup.exe").c_str());
+    WriteInfoFile(temp_.path(), row.location.c_str());
+    BeginInstallerDownload();
+    ASSERT_TRUE(windows_.WaitForRecords(1, kAtOnceMs)) << capture_.joined();
+    EXPECT_EQ(row.code, windows_.Codes()) << Narrow(row.location);
+    if (std::string(row.code) == "3") {
+      EXPECT_TRUE(capture_.WaitFor("download refused: Location is not an http:// or https:// address\n", 5000))
+          << capture_.joined();
+      EXPECT_EQ(L"", std::wstring(g_urlBuffer)) << "a refused Location reached the URL buffer";
+      EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((temp_.path() + L"vrel_setup.exe").c_str()))
+          << "something was stored for a refused Location";
+    } else {
+      EXPECT_TRUE(ReadBytes(temp_.path() + L"vrel_setup.exe") == content);
+    }
+    EXPECT_TRUE(WaitForDownloadThread(5000));
+  }
+}
+
+TEST(LocationSchemeTest, OnlyAbsoluteHttpAndHttpsWithAHost) {
+  const struct {
+    const wchar_t* location;
+    bool allowed;
+  } rows[] = {
+      {L"http://a", true},          {L"https://a/b", true},        {L"HTTPS://A", true},
+      {L"Http://a:8080/x?y", true}, {L"", false},                  {L"http", false},
+      {L"http:", false},            {L"http:/", false},            {L"http://", false},
+      {L"https://", false},         {L"http:///x", false},         {L"http://\\x", false},
+      {L"http://?x", false},        {L"http://#x", false},         {L" http://a", false},
+      {L"httpx://a", false},        {L"http:\\\\a", false},        {L"file:///C:/a", false},
+      {L"ftp://a", false},          {L"res://a.dll/1", false},     {L"mk:@x", false},
+      {L"\\\\server\\share", false}, {L"C:\\a.exe", false},        {L"javascript:x", false},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(row.allowed, IsAllowedLocation(row.location)) << Narrow(row.location);
+  }
+}
+
 TEST_F(DownloadTest, NoUsableTemporaryFolderFailsAtOnce) {
   const std::string urlPath = "/download-tests/no-temp/setup.bin";
   Publish(urlPath, Content(1000, 6));
