@@ -11,6 +11,7 @@
 #include "app/workflow.h"
 #include "download/download_jobs.h"
 #include "res/resource.h"
+#include "update/package_check.h"
 #include "update/platform.h"
 #include "update/scoped_handle.h"
 
@@ -95,10 +96,38 @@ bool WaitForSuccess(HANDLE process) {
          exitCode == ERROR_SUCCESS_REBOOT_INITIATED;
 }
 
+// The Info file's Sha256 for this platform: false when the key is absent. A present value is
+// copied (cut at kSha256TextChars + 1 characters, which is then no valid Sha256 text).
+bool ReadSha256(wchar_t* text) {
+  // A default no value can take: GetPrivateProfileStringW gives no other sign of a missing key.
+  static const wchar_t kAbsent[] = L"\x01";
+  GetPrivateProfileStringW(g_platformSection, L"Sha256", kAbsent, text, kSha256TextChars + 2, g_infoFilePath);
+  return lstrcmpW(text, kAbsent) != 0;
+}
+
+// With a Sha256 in the Info file, the package runs only when it matches, and it stays held open
+// (no write or delete sharing) from the check until it has been started, so it cannot be swapped
+// in between. A package that does not match, or a Sha256 that is not 64 hex digits, is deleted.
+// Returns false when the package must not run; *held is the handle to keep until the start.
+bool CheckPackage(HANDLE* held) {
+  *held = nullptr;
+  wchar_t expected[kSha256TextChars + 2] = {};
+  if (!ReadSha256(expected)) return true;
+  if (OpenMatchingFile(g_destinationBuffer, expected, held)) return true;
+  OutputDebugStringW(IsSha256Text(expected) ? L"package refused: Sha256 does not match\n"
+                                            : L"package refused: Sha256 is not 64 hexadecimal digits\n");
+  DeleteFileW(g_destinationBuffer);
+  return false;
+}
+
 bool RunPackage() {
   wchar_t commandLine[kInstConfigChars + 1] = {};
   DWORD length = 0;
   if (!ReadInstConfig(commandLine, &length)) return false;
+  HANDLE checked = nullptr;
+  if (!CheckPackage(&checked)) return false;
+  // Held over both starts, the direct one and the elevated one, until the package has ended.
+  ScopedHandle held(checked);
   // Without InstConfig, Windows uses the Installer path as the command line.
   wchar_t* passed = length > 0 ? commandLine : nullptr;
 
