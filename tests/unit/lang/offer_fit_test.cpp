@@ -1,0 +1,176 @@
+// Every shipped language on the real updater dialog, created in this process from template 129
+// with the Override table built from the Language file: each text fits its control as the
+// template sizes it, measured in the control's own font, and the offer's link opens the support
+// page. The template is never resized for a language: wordings are chosen to fit.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+#include <strsafe.h>
+
+#include <string>
+
+#include "app/startup.h"
+#include "app/workflow.h"
+#include "res/resource.h"
+#include "shipped_languages.h"
+#include "support/test_support.h"
+#include "text/language_file.h"
+#include "text/text_table.h"
+#include "ui/updater_dialog.h"
+
+namespace {
+
+using testing_support::Narrow;
+
+#ifndef LM_GETIDEALSIZE
+#define LM_GETIDEALSIZE LM_GETIDEALHEIGHT // the same message with a width; older SDK headers lack the name
+#endif
+
+// Space a push button keeps between its frame and its caption on each side.
+const int kButtonMarginPixels = 4;
+
+class OfferFit : public testing::Test {
+protected:
+  void Open(const ShippedLanguage& language) {
+    StringCchCopyW(g_languageFilePath, ARRAYSIZE(g_languageFilePath), ShippedLanguageFile(language).c_str());
+    g_overrideTable = BuildOverrideTable();
+    ASSERT_NE(nullptr, g_overrideTable);
+    ASSERT_EQ(kTextCount, g_overrideTable->count) << language.name;
+    g_instance = GetModuleHandleW(nullptr);
+    g_updateMode = 0;
+    dialog_ = CreateDialogParamW(g_instance, MAKEINTRESOURCEW(IDD_UPDATER), nullptr, UpdaterDialogProc, 0);
+    ASSERT_NE(nullptr, dialog_) << GetLastError();
+    ShowWindow(dialog_, SW_SHOW);
+    UpdateWindow(dialog_);
+  }
+
+  void TearDown() override {
+    if (dialog_) DestroyWindow(dialog_);
+    if (g_smallIcon) DestroyIcon(g_smallIcon);
+    g_smallIcon = nullptr;
+    ReleaseOverrideTable();
+  }
+
+  // The text's layout in a SysLink as wide as the control, and the control's client area.
+  SIZE IdealLinkSize(int controlId, const wchar_t* text, RECT* client) {
+    HWND link = GetDlgItem(dialog_, controlId);
+    SendMessageW(link, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
+    GetClientRect(link, client);
+    SIZE ideal = {};
+    SendMessageW(link, LM_GETIDEALSIZE, static_cast<WPARAM>(client->right), reinterpret_cast<LPARAM>(&ideal));
+    return ideal;
+  }
+
+  // A text must need no more room than the control has.
+  void ExpectLinkFits(const ShippedLanguage& language, int controlId, const wchar_t* text, const char* what) {
+    RECT client = {};
+    SIZE ideal = IdealLinkSize(controlId, text, &client);
+    EXPECT_GT(ideal.cy, 0) << language.name << " " << what;
+    EXPECT_LE(ideal.cy, client.bottom) << language.name << " " << what << " needs " << ideal.cx << "x" << ideal.cy
+                                       << " pixels in a " << client.right << "x" << client.bottom
+                                       << " control: " << Narrow(text);
+    EXPECT_LE(ideal.cx, client.right) << language.name << " " << what << ": " << Narrow(text);
+  }
+
+  void ExpectButtonFits(const ShippedLanguage& language, int controlId) {
+    HWND button = GetDlgItem(dialog_, controlId);
+    wchar_t caption[256] = {};
+    GetWindowTextW(button, caption, ARRAYSIZE(caption));
+    RECT client = {};
+    GetClientRect(button, &client);
+    HDC dc = GetDC(button);
+    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(button, WM_GETFONT, 0, 0)));
+    SIZE extent = {};
+    GetTextExtentPoint32W(dc, caption, lstrlenW(caption), &extent);
+    SelectObject(dc, old);
+    ReleaseDC(button, dc);
+    int room = client.right - 2 * (GetSystemMetrics(SM_CXEDGE) + kButtonMarginPixels);
+    EXPECT_GT(extent.cx, 0) << language.name << " button " << controlId;
+    EXPECT_LE(extent.cx, room) << language.name << " button " << controlId << " \"" << Narrow(caption) << "\" is "
+                               << extent.cx << " pixels wide, the button has room for " << room;
+    EXPECT_LE(extent.cy, client.bottom) << language.name << " button " << controlId;
+  }
+
+  HWND dialog_ = nullptr;
+};
+
+// The measure itself: English fits, and a text one line longer than the offer link holds does not.
+TEST_F(OfferFit, TheMeasureTellsAFittingTextFromAnOverlongOne) {
+  g_languageFilePath[0] = L'\0';
+  g_overrideTable = BuildOverrideTable();
+  g_instance = GetModuleHandleW(nullptr);
+  g_updateMode = 0;
+  dialog_ = CreateDialogParamW(g_instance, MAKEINTRESOURCEW(IDD_UPDATER), nullptr, UpdaterDialogProc, 0);
+  ASSERT_NE(nullptr, dialog_);
+  RECT client = {};
+  SIZE english = IdealLinkSize(IDC_UPDATER_OFFER, LookupText(kTextOffer), &client);
+  EXPECT_GT(english.cy, 0);
+  EXPECT_LE(english.cy, client.bottom) << english.cx << "x" << english.cy;
+  std::wstring longer = std::wstring(LookupText(kTextInstalled)) + L" " + LookupText(kTextOffer);
+  SIZE overlong = IdealLinkSize(IDC_UPDATER_OFFER, longer.c_str(), &client);
+  EXPECT_GT(overlong.cy, client.bottom) << "needs " << overlong.cx << "x" << overlong.cy << " in " << client.right
+                                        << "x" << client.bottom;
+  SIZE oneLine = IdealLinkSize(IDC_UPDATER_STATUS, LookupText(kTextDownloadNow), &client);
+  EXPECT_LT(oneLine.cy, english.cy) << "one line measured as tall as three";
+}
+
+TEST_F(OfferFit, EveryTextFitsItsControlInEveryLanguage) {
+  const int kButtons[] = {IDC_UPDATER_DOWNLOAD_NOW, IDC_UPDATER_DOWNLOAD_LATER, IDC_UPDATER_INSTALL,
+                          IDC_UPDATER_IGNORE,       IDC_UPDATER_RESTART_NOW,    IDC_UPDATER_RESTART_LATER};
+  for (const ShippedLanguage& language : kShippedLanguages) {
+    SCOPED_TRACE(language.name);
+    Open(language);
+    ASSERT_FALSE(HasFatalFailure());
+
+    wchar_t title[256] = {};
+    GetWindowTextW(dialog_, title, ARRAYSIZE(title));
+    EXPECT_STREQ(LookupText(kTextTitle), title);
+
+    // The status link shows each of its texts over the workflow; the offer link shows text 2.
+    wchar_t newVersion[512] = {};
+    StringCchPrintfW(newVersion, ARRAYSIZE(newVersion), L"%s %s", LookupText(kTextNewVersion), L"10.20.30.40");
+    ExpectLinkFits(language, IDC_UPDATER_OFFER, LookupText(kTextOffer), "offer (text 2)");
+    ExpectLinkFits(language, IDC_UPDATER_STATUS, LookupText(kTextDownloading), "status (text 5)");
+    ExpectLinkFits(language, IDC_UPDATER_STATUS, LookupText(kTextInstalling), "status (text 6)");
+    ExpectLinkFits(language, IDC_UPDATER_STATUS, LookupText(kTextInstalled), "status (text 7)");
+    ExpectLinkFits(language, IDC_UPDATER_STATUS, newVersion, "status (text 11 and a version)");
+    ExpectLinkFits(language, IDC_UPDATER_STATUS, LookupText(kTextDriverInstalled), "status (text 1)");
+    for (int id : kButtons) ExpectButtonFits(language, id);
+
+    TearDown();
+    dialog_ = nullptr;
+  }
+}
+
+TEST_F(OfferFit, TheOfferLinkOpensTheSupportPageInEveryLanguage) {
+  for (const ShippedLanguage& language : kShippedLanguages) {
+    SCOPED_TRACE(language.name);
+    Open(language);
+    ASSERT_FALSE(HasFatalFailure());
+    HWND offer = GetDlgItem(dialog_, IDC_UPDATER_OFFER);
+    LITEM item = {};
+    item.mask = LIF_ITEMINDEX | LIF_ITEMID | LIF_URL;
+    item.iLink = 0;
+    ASSERT_TRUE(SendMessageW(offer, LM_GETITEM, 0, reinterpret_cast<LPARAM>(&item)));
+    EXPECT_STREQ(kSupportAddress, item.szUrl);
+    LITEM second = item;
+    second.iLink = 1;
+    EXPECT_FALSE(SendMessageW(offer, LM_GETITEM, 0, reinterpret_cast<LPARAM>(&second))) << "more than one link";
+
+    // A click as the control reports it: the dialog opens the address and says so.
+    testing_support::DebugOutputCapture output;
+    NMLINK click = {};
+    click.hdr.hwndFrom = offer;
+    click.hdr.idFrom = IDC_UPDATER_OFFER;
+    click.hdr.code = NM_CLICK;
+    click.item = item;
+    SendMessageW(dialog_, WM_NOTIFY, IDC_UPDATER_OFFER, reinterpret_cast<LPARAM>(&click));
+    EXPECT_TRUE(output.WaitFor("http://www.orvane.com/support/plinthware/", 5000)) << output.joined();
+
+    TearDown();
+    dialog_ = nullptr;
+  }
+}
+
+} // namespace
