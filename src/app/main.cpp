@@ -5,6 +5,11 @@
 #include "app/workflow.h"
 #include "res/resource.h"
 
+// The GNU build must carry the checked copies; a build that lost the flag stops here.
+#if defined(__GNUC__) && (!defined(_FORTIFY_SOURCE) || _FORTIFY_SOURCE < 2)
+#error "the updater is built with _FORTIFY_SOURCE=2"
+#endif
+
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   g_updateMode = ReadCommandLine(GetCommandLineW());
   LoadStringW(instance, IDS_APP_TITLE, g_windowTitle, ARRAYSIZE(g_windowTitle));
