@@ -1,5 +1,6 @@
 # make test: installs what is missing, builds everything and runs every test under Wine.
 # make demo: builds and runs the updater against the bundled local server.
+# make dist: builds the release and packs build/dist/PlinthwareUpdater-<version>.zip.
 PRESET ?= mingw
 BUILD := build
 JOBS ?= $(shell nproc)
@@ -22,6 +23,10 @@ test: build
 
 demo: build
 	@sh tools/demo/demo.sh $(BUILD)
+
+.PHONY: dist
+dist: build
+	@python3 tools/dist/make_dist.py $(BUILD)
 
 clean:
 	@rm -rf $(BUILD)
