@@ -156,8 +156,9 @@ LANGUAGES = {
     "0411": ("Japanese", {
         0: "Plinthware アップデーター",
         1: "基本ドライバーがインストールされました。",
-        2: "Orvane Plinthware をダウンロードすると、さらに高度な機能を利用できます。"
-           "今すぐダウンロードするか、後で次のアドレスからダウンロードできます: {link}",
+        # The blank after 。 lets the SysLink break the line there: it breaks only at blanks.
+        2: "Orvane Plinthware をダウンロードすると、高度な機能を利用できます。 "
+           "今すぐ、または後で次のアドレスからダウンロードできます: {link}",
         3: "今すぐダウンロード",
         4: "後でダウンロード",
         5: "Plinthware をダウンロードしています:",

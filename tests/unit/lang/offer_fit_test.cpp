@@ -11,6 +11,7 @@
 #include <string>
 
 #include "app/startup.h"
+#include "driver/driver.h"
 #include "app/workflow.h"
 #include "res/resource.h"
 #include "shipped_languages.h"
@@ -137,6 +138,18 @@ TEST_F(OfferFit, EveryTextFitsItsControlInEveryLanguage) {
     ExpectLinkFits(language, IDC_UPDATER_STATUS, newVersion, "status (text 11 and a version)");
     ExpectLinkFits(language, IDC_UPDATER_STATUS, LookupText(kTextDriverInstalled), "status (text 1)");
     for (int id : kButtons) ExpectButtonFits(language, id);
+
+    // The Offer screen as the user sees it, kept for review (docs/screens/lang).
+    SendMessageW(GetDlgItem(dialog_, IDC_UPDATER_STATUS), WM_SETTEXT, 0,
+                 reinterpret_cast<LPARAM>(LookupText(kTextDriverInstalled)));
+    std::wstring screens = WindowsPathFromEnvironment(L"PLINTHWARE_SCREENS_DIR");
+    if (!screens.empty()) {
+      CreateDirectoryW(screens.c_str(), nullptr);
+      SetForegroundWindow(dialog_);
+      RedrawWindow(dialog_, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+      testing_support::PumpUntil([] { return false; }, 0);
+      EXPECT_TRUE(driver::SaveWindowImage(dialog_, screens + L"\\offer-" + language.id + L".bmp"));
+    }
 
     TearDown();
     dialog_ = nullptr;
