@@ -84,6 +84,7 @@ stop_server() {
   fi
   left=$(our_processes)
   if [ -n "$left" ]; then
+    # shellcheck disable=SC2086 # one word per pid
     kill -KILL $left 2>/dev/null || true
   fi
   if [ -s "$dir/watcher.pid" ]; then
@@ -147,6 +148,8 @@ http {
     listen 127.0.0.1:$port default_server;
     server_name _;
     root $dir/docroot;
+    # Extra settings of the caller's (the demo slows the package down).
+    include $dir/server.d/*.conf;
   }
 }
 EOF
@@ -154,7 +157,7 @@ EOF
 
 start_server() {
   stop_server
-  mkdir -p "$dir/docroot/plinthware" "$dir/logs" "$dir/tmp"
+  mkdir -p "$dir/docroot/plinthware" "$dir/logs" "$dir/tmp" "$dir/server.d"
   : >"$dir/requests.log"
   attempt=0
   while :; do

@@ -3,6 +3,7 @@
 # end (orderly stop, owner gone, interrupted without a stop, master killed) in a folder of its own.
 #   nginx_lifecycle_test.sh NGINX_SH DIR
 # Prints one line per check; exits 1 when any failed, with what was found.
+# shellcheck disable=SC2317 # the checks are called through check()
 set -u
 nginx_sh=$1
 dir=$2
@@ -47,7 +48,7 @@ gone_within() {
   tries=0
   while [ -n "$(server_processes)" ]; do
     tries=$((tries + 1))
-    [ $tries -le $(($1 * 10)) ] || { none_left; return 1; }
+    [ "$tries" -le $(($1 * 10)) ] || { none_left; return 1; }
     sleep 0.1
   done
 }
@@ -60,7 +61,7 @@ ended_within() { # ended_within SECONDS PID
   tries=0
   while running "$2"; do
     tries=$((tries + 1))
-    [ $tries -le $(($1 * 10)) ] || return 1
+    [ "$tries" -le $(($1 * 10)) ] || return 1
     sleep 0.1
   done
 }
@@ -95,10 +96,10 @@ owner=$!
 "$nginx_sh" start "$dir/server" --proxy-file "$proxy_file" --watch-pid $owner >/dev/null
 check "watched: serves" serves
 watcher=$(cat "$dir/server/watcher.pid")
-check "watched: a watcher runs" running $watcher
+check "watched: a watcher runs" running "$watcher"
 kill $owner
 wait $owner 2>/dev/null
-check "owner gone: the watcher has finished within 5 s" ended_within 5 $watcher
+check "owner gone: the watcher has finished within 5 s" ended_within 5 "$watcher"
 check "owner gone: no process left" none_left
 check "owner gone: proxy file removed" proxy_removed
 
