@@ -28,6 +28,7 @@ const wchar_t kUsage[] =
     L"  wait-exit       wait for the updater to end and print its exit code\n"
     L"  output          print the updater's debugger output so far\n"
     L"  registry        print HKLM\\SOFTWARE\\Orvane\\autolaunch\n"
+    L"  wait:MS         let MS milliseconds pass (for demonstrations)\n"
     L"  shot:PATH       save the updater's front window (a message box, else the dialog) as BMP\n"
     L"The updater is PLINTHWARE_UPDATER_EXE, else PlinthwareUpdater.exe beside this program.\n"
     L"An updater still running after the last step is ended.\n";
@@ -105,6 +106,10 @@ bool RunStep(driver::UpdaterProcess& updater, const std::wstring& step, DWORD ti
                                                   std::to_string(installed.type) + ")"
                                             : std::string("absent")) + "\n");
     Print(L"installed_version: " + (version.exists ? version.text : std::wstring(L"absent")) + L"\n");
+    return true;
+  }
+  if (name == L"wait") {
+    updater.WaitUntil([] { return false; }, static_cast<DWORD>(_wtoi(argument.c_str())));
     return true;
   }
   if (name == L"shot") {
