@@ -44,6 +44,9 @@ setup)
     # Bare Xvfb has no window manager; unmanaged windows hide at once instead of after waiting
     # two seconds for one.
     /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+    # Chinese, Japanese and Korean texts: Tahoma falls back to WenQuanYi (fonts-wqy-microhei).
+    /usr/lib/wine/wine64 reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
+      /v Tahoma /t REG_MULTI_SZ /d 'wqy-microhei.ttc,WenQuanYi Micro Hei' /f >/dev/null 2>&1
   fi
   wineserver -w </dev/null >/dev/null 2>&1
   wineserver -p </dev/null >/dev/null 2>&1
