@@ -3,6 +3,7 @@
 
 #include "app/startup.h"
 #include "app/workflow.h"
+#include "download/system_libraries.h"
 #include "res/resource.h"
 
 // The GNU build must carry the checked copies; a build that lost the flag stops here.
@@ -11,6 +12,9 @@
 #endif
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  // Before anything can load a library: a DLL beside the executable must never stand in for a
+  // system one.
+  RestrictDllSearch();
   g_updateMode = ReadCommandLine(GetCommandLineW());
   LoadStringW(instance, IDS_APP_TITLE, g_windowTitle, ARRAYSIZE(g_windowTitle));
   LoadStringW(instance, IDS_MAIN_CLASS, g_className, ARRAYSIZE(g_className));

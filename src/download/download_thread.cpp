@@ -9,6 +9,7 @@
 #include "app/startup.h"
 #include "app/workflow.h"
 #include "download/progress_sink.h"
+#include "download/system_libraries.h"
 #include "download/watchdog.h"
 
 void FailDownload(LONG identity, const wchar_t* reason) {
@@ -70,8 +71,8 @@ static DWORD WINAPI DownloadThread(void* parameter) {
   DownloadJob* job = static_cast<DownloadJob*>(parameter);
   {
     MyCallback sink(job->heartbeat, job->identity);
-    DeleteUrlCacheEntryW(job->url);
-    HRESULT result = URLDownloadToFileW(nullptr, job->url, job->destination, 0, &sink);
+    SystemDeleteUrlCacheEntry(job->url);
+    HRESULT result = SystemUrlDownloadToFile(nullptr, job->url, job->destination, 0, &sink);
     // Whatever the totals were, this download's Watchdog ends before its report, so no code 3
     // can follow a code 1 or 2.
     WatchdogStopFor(job->identity);

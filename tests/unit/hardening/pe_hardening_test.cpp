@@ -82,4 +82,19 @@ TEST_F(PeHardening, StackProtectorIsCompiledIn) {
   EXPECT_TRUE(HasSymbol(image_, ".refptr.__stack_chk_guard")) << "no function reads the stack canary";
 }
 
+// Every library the loader maps before wWinMain runs must be one of Windows' KnownDLLs, which
+// are never searched for; the others (urlmon, wininet, psapi, bcrypt, comctl32, version) are
+// loaded at run time from the system directory once the search has been restricted.
+TEST_F(PeHardening, ImportsOnlyKnownDlls) {
+  static const char* const kKnown[] = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "shell32.dll",
+                                       "ole32.dll",    "oleaut32.dll", "msvcrt.dll", "shlwapi.dll", "comdlg32.dll"};
+  ASSERT_FALSE(image_.imports.empty());
+  for (std::string name : image_.imports) {
+    for (char& c : name) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    bool known = false;
+    for (const char* k : kKnown) known = known || name == k;
+    EXPECT_TRUE(known) << name << " is imported, so it is searched for beside the executable";
+  }
+}
+
 } // namespace
