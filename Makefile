@@ -1,6 +1,7 @@
 # make test: installs what is missing, builds everything and runs every test under Wine.
 # make demo: builds and runs the updater against the bundled local server.
 # make dist: builds the release and packs build/dist/PlinthwareUpdater-<version>.zip.
+# make screenshots: builds, then regenerates docs/screens/*.png from the running updater.
 PRESET ?= mingw
 BUILD := build
 JOBS ?= $(shell nproc)
@@ -30,3 +31,7 @@ dist: build
 
 clean:
 	@rm -rf $(BUILD)
+
+.PHONY: screenshots
+screenshots: build
+	@sh tools/screenshots/screenshots.sh $(BUILD)

@@ -23,6 +23,7 @@ const wchar_t kUsage[] =
     L"  close           the dialog's close box\n"
     L"  text:ID=TEXT    wait until control ID shows TEXT\n"
     L"  box[:ID]        wait for a message box, print it, press its button ID (default 1, OK)\n"
+    L"  see-box         wait for a message box and print it, leaving it open (for shot:PATH)\n"
     L"  about           open the About box from the main window's menu, print it, press OK\n"
     L"  exit            the main window's Exit command\n"
     L"  wait-exit       wait for the updater to end and print its exit code\n"
@@ -73,11 +74,12 @@ bool RunStep(driver::UpdaterProcess& updater, const std::wstring& step, DWORD ti
     return updater.WaitForControlText(_wtoi(argument.substr(0, equals).c_str()), argument.substr(equals + 1),
                                       timeoutMs);
   }
-  if (name == L"box") {
+  if (name == L"box" || name == L"see-box") {
     HWND box = updater.WaitForMessageBox(timeoutMs);
     if (!box) return false;
     driver::MessageBoxState state = updater.ReadMessageBox(box);
     Print(L"message box \"" + state.caption + L"\": " + state.text + L"\n");
+    if (name == L"see-box") return true;
     return driver::PressButton(box, argument.empty() ? IDOK : _wtoi(argument.c_str()));
   }
   if (name == L"about") {
