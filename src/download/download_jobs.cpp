@@ -109,40 +109,10 @@ void BeginInfoFileDownload() {
   DownloadStart(ready ? nullptr : L"download refused: no usable temporary folder\n");
 }
 
-// True for an absolute http:// or https:// address (scheme in any case) with a host. Anything
-// else (file:, ftp:, res:, mk:, UNC and relative paths) would let the Info file point the
-// platform's URL handlers at local or odd resources, so it is refused before any transfer.
-bool IsAllowedLocation(const wchar_t* location) {
-  size_t skip = 0;
-  if (_wcsnicmp(location, L"http://", 7) == 0) {
-    skip = 7;
-  } else if (_wcsnicmp(location, L"https://", 8) == 0) {
-    skip = 8;
-  } else {
-    return false;
-  }
-  wchar_t first = location[skip];
-  return first != L'\0' && first != L'/' && first != L'\\' && first != L'?' && first != L'#';
-}
-
-// Reads `Location` from the Platform section of the Info file into the URL buffer. A value of
-// kPathChars characters or more does not fit and is refused rather than cut: a cut address would
-// fetch something else. Returns the refusal, or null when the URL buffer holds the address.
-static const wchar_t* ReadLocation() {
-  ZeroMemory(g_urlBuffer, sizeof g_urlBuffer);
-  // One character more than the URL buffer holds tells a value that fits from one that was cut.
-  wchar_t location[kPathChars + 1] = {};
-  DWORD length = GetPrivateProfileStringW(g_platformSection, L"Location", L"", location, ARRAYSIZE(location),
-                                          g_infoFilePath);
-  if (length >= static_cast<DWORD>(kPathChars)) return L"download refused: Location of 1024 characters or more\n";
-  if (length == 0) return L"download refused: no Location\n";
-  if (!IsAllowedLocation(location)) return L"download refused: Location is not an http:// or https:// address\n";
-  StringCchCopyW(g_urlBuffer, kPathChars, location);
-  return nullptr;
-}
+static_assert(kLocationChars == kPathChars, "Location is read into the URL buffer");
 
 void BeginInstallerDownload() {
-  const wchar_t* refusal = ReadLocation();
+  const wchar_t* refusal = ReadLocation(g_platformSection, g_infoFilePath, g_urlBuffer);
   SetDialogText(IDC_UPDATER_STATUS, LookupText(kTextDownloading));
   ShowWindow(GetDlgItem(g_dialog, IDC_UPDATER_PROGRESS), SW_SHOW);
   InterlockedExchange(&g_workflowStage, kStagePackage);

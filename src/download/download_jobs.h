@@ -4,6 +4,8 @@
 #pragma once
 #include <windows.h>
 
+#include "download/location_check.h"
+
 const int kPathChars = 1024;
 
 // Process-wide buffers, written by the begin operations on the UI thread; every write is bounded
@@ -29,8 +31,7 @@ void BeginInfoFileDownload();
 // absolute http:// or https:// address is refused before any transfer (code 3 at once).
 void BeginInstallerDownload();
 
-// True for an absolute http:// or https:// address, scheme in any case, with a non-empty host.
-bool IsAllowedLocation(const wchar_t* location);
+// IsAllowedLocation, the rule Begin installer download applies, lives in location_check.h.
 
 // Makes the identity of a new download, whose report is then the one pending: every earlier
 // download is superseded and can no longer report. UI thread (the begin operations).

@@ -11,6 +11,7 @@
 #include "app/workflow.h"
 #include "download/download_jobs.h"
 #include "res/resource.h"
+#include "update/info_values.h"
 #include "update/package_check.h"
 #include "update/platform.h"
 #include "update/scoped_handle.h"
@@ -43,15 +44,6 @@ void StopMarquee() {
   HWND bar = ProgressBar();
   SendMessageW(bar, PBM_SETMARQUEE, FALSE, 0);
   SetWindowLongW(bar, GWL_STYLE, GetWindowLongW(bar, GWL_STYLE) & ~PBS_MARQUEE);
-}
-
-// Reads InstConfig into commandLine (kInstConfigChars + 1 characters: the one beyond the buffer
-// shows a value that does not fit). Returns false for such a value, which is refused rather than
-// cut into a different command.
-bool ReadInstConfig(wchar_t* commandLine, DWORD* length) {
-  *length = GetPrivateProfileStringW(g_platformSection, L"InstConfig", L"", commandLine,
-                                     kInstConfigChars + 1, g_infoFilePath);
-  return *length < static_cast<DWORD>(kInstConfigChars);
 }
 
 // The direct start, exactly as the package was always started. False, with the start's error in
@@ -96,15 +88,6 @@ bool WaitForSuccess(HANDLE process) {
          exitCode == ERROR_SUCCESS_REBOOT_INITIATED;
 }
 
-// The Info file's Sha256 for this platform: false when the key is absent. A present value is
-// copied (cut at kSha256TextChars + 1 characters, which is then no valid Sha256 text).
-bool ReadSha256(wchar_t* text) {
-  // A default no value can take: GetPrivateProfileStringW gives no other sign of a missing key.
-  static const wchar_t kAbsent[] = L"\x01";
-  GetPrivateProfileStringW(g_platformSection, L"Sha256", kAbsent, text, kSha256TextChars + 2, g_infoFilePath);
-  return lstrcmpW(text, kAbsent) != 0;
-}
-
 // With a Sha256 in the Info file, the package runs only when it matches, and it stays held open
 // (no write or delete sharing) from the check until it has been started, so it cannot be swapped
 // in between. A package that does not match, or a Sha256 that is not 64 hex digits, is deleted.
@@ -112,7 +95,7 @@ bool ReadSha256(wchar_t* text) {
 bool CheckPackage(HANDLE* held) {
   *held = nullptr;
   wchar_t expected[kSha256TextChars + 2] = {};
-  if (!ReadSha256(expected)) return true;
+  if (!ReadInfoSha256(g_platformSection, g_infoFilePath, expected)) return true;
   if (OpenMatchingFile(g_destinationBuffer, expected, held)) return true;
   OutputDebugStringW(IsSha256Text(expected) ? L"package refused: Sha256 does not match\n"
                                             : L"package refused: Sha256 is not 64 hexadecimal digits\n");
@@ -123,7 +106,7 @@ bool CheckPackage(HANDLE* held) {
 bool RunPackage() {
   wchar_t commandLine[kInstConfigChars + 1] = {};
   DWORD length = 0;
-  if (!ReadInstConfig(commandLine, &length)) return false;
+  if (!ReadInfoInstConfig(g_platformSection, g_infoFilePath, commandLine, &length)) return false;
   HANDLE checked = nullptr;
   if (!CheckPackage(&checked)) return false;
   // Held over both starts, the direct one and the elevated one, until the package has ended.

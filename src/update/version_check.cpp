@@ -7,6 +7,7 @@
 
 #include "download/download_jobs.h"
 #include "system/install_marker.h"
+#include "update/info_values.h"
 #include "update/platform.h"
 
 namespace {
@@ -15,22 +16,6 @@ namespace {
 // when all 128 bytes are text.
 const DWORD kInstalledVersionBytes = 128;
 const int kInstalledVersionChars = kInstalledVersionBytes / sizeof(wchar_t) + 1;
-
-// Reads the Info file's Version into remoteVersion and its number into *remote. False, with
-// remoteVersion empty, when the text is missing, holds fewer than four numbers or does not fit.
-bool ReadRemoteVersion(wchar_t remoteVersion[kVersionChars], unsigned* remote) {
-  // One character beyond the caller's buffer, so that a Version of 64 characters or more is seen
-  // and refused instead of being cut into a different version.
-  wchar_t text[kVersionChars + 1] = {};
-  DWORD length = GetPrivateProfileStringW(g_platformSection, L"Version", L"", text, ARRAYSIZE(text),
-                                          g_infoFilePath);
-  ZeroMemory(remoteVersion, kVersionChars * sizeof(wchar_t));
-  *remote = 0;
-  if (length >= static_cast<DWORD>(kVersionChars)) return false;
-  if (!ScanVersionNumber(text, remote)) return false;
-  StringCchCopyW(remoteVersion, kVersionChars, text);
-  return true;
-}
 
 // Reads the installed version text; empty when the value is missing, too long or unreadable.
 void ReadInstalledVersion(HKEY key, wchar_t installed[kInstalledVersionChars]) {
@@ -47,7 +32,8 @@ void ReadInstalledVersion(HKEY key, wchar_t installed[kInstalledVersionChars]) {
 
 bool IsNewerPackageAvailable(wchar_t remoteVersion[kVersionChars]) {
   unsigned remote = 0;
-  bool usable = ReadRemoteVersion(remoteVersion, &remote);
+  DWORD length = 0;
+  bool usable = ReadInfoVersion(g_platformSection, g_infoFilePath, remoteVersion, &remote, &length);
 
   // Creates the key when it is missing and we may; a 64-bit process reads the native view.
   HKEY key = nullptr;

@@ -14,6 +14,10 @@ unsigned ParseVersionNumber(const wchar_t* text);
 // in *value, false (and *value 0) when fewer were.
 bool ScanVersionNumber(const wchar_t* text, unsigned* value);
 
+// The four numbers themselves, each wrapped to 32 bits as read (a sign makes it wrap below 0):
+// false, with all four 0, when fewer than four can be read. Lets a check see a field that carries.
+bool ScanVersionFields(const wchar_t* text, unsigned fields[4]);
+
 // True when the Info file offers a newer package for this platform. Fills remoteVersion with the
 // Version text read, or leaves it empty when that text is unusable (missing, fewer than four
 // numbers, or 64 characters or more); an unusable Version is never newer.

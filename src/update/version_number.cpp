@@ -34,20 +34,26 @@ bool ReadNumber(const wchar_t** cursor, unsigned* value) {
 
 } // namespace
 
-bool ScanVersionNumber(const wchar_t* text, unsigned* value) {
-  *value = 0;
+bool ScanVersionFields(const wchar_t* text, unsigned fields[4]) {
+  for (int field = 0; field < 4; ++field) fields[field] = 0;
   if (!text) return false;
   const wchar_t* cursor = text;
-  unsigned result = 0;
   for (int field = 0; field < 4; ++field) {
     if (field > 0) {
       if (*cursor != L'.') return false;
       ++cursor;
     }
-    unsigned number = 0;
-    if (!ReadNumber(&cursor, &number)) return false;
-    result = result * 10u + number;
+    if (!ReadNumber(&cursor, &fields[field])) return false;
   }
+  return true;
+}
+
+bool ScanVersionNumber(const wchar_t* text, unsigned* value) {
+  *value = 0;
+  unsigned fields[4] = {};
+  if (!ScanVersionFields(text, fields)) return false;
+  unsigned result = 0;
+  for (int field = 0; field < 4; ++field) result = result * 10u + fields[field];
   *value = result;
   return true;
 }

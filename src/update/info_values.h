@@ -1,0 +1,34 @@
+// Reading Version, InstConfig and Sha256 from one section of an Info file, bounded by the
+// buffers the updater keeps them in and judged by its rules; the updater (for its Platform
+// section) and InfoCheck (for every section) share them. Any thread.
+#pragma once
+#include <windows.h>
+
+#include "update/installer.h"
+#include "update/package_check.h"
+#include "update/version_check.h"
+
+// The sections an Info file serves, newest platform first.
+const int kInfoSectionCount = 4;
+extern const wchar_t* const kInfoSections[kInfoSectionCount];
+
+// Reads Version into `text` and its Version number into *value. False, with `text` empty and
+// *value 0, when it is missing, holds fewer than four numbers or does not fit (64 characters or
+// more, which is refused rather than cut into a different version). *length receives the length
+// read (kVersionChars when it did not fit).
+bool ReadInfoVersion(const wchar_t* section, const wchar_t* infoPath, wchar_t text[kVersionChars], unsigned* value,
+                     DWORD* length);
+
+// Reads InstConfig into `commandLine` (kInstConfigChars + 1 characters: the one beyond the
+// Command-line buffer shows a value that does not fit). False for such a value, which is refused
+// rather than cut into a different command; *length is the length read.
+bool ReadInfoInstConfig(const wchar_t* section, const wchar_t* infoPath, wchar_t commandLine[kInstConfigChars + 1],
+                        DWORD* length);
+
+// True when a command line's first token is a switch ("/S", "-x"): a package that takes its first
+// token as its program name, as NSIS packages do, then never sees that switch.
+bool InstConfigStartsWithSwitch(const wchar_t* commandLine);
+
+// Reads Sha256 into `text` (kSha256TextChars + 2 characters; a longer value is cut at
+// kSha256TextChars + 1, which is then no valid Sha256 text). False when the key is absent.
+bool ReadInfoSha256(const wchar_t* section, const wchar_t* infoPath, wchar_t text[kSha256TextChars + 2]);

@@ -1,0 +1,245 @@
+// InfoCheck on good and bad Info files: each row a file (and options), the exit code the check
+// must give and a line its report must hold; then the console program itself, started as the
+// maker's pipeline starts it, with its exit code and output read back.
+#include <windows.h>
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "info_report.h"
+#include "support/test_support.h"
+#include "update/package_check.h"
+
+namespace {
+
+using testing_support::Narrow;
+using testing_support::TempDir;
+using testing_support::Widen;
+using testing_support::WriteBytes;
+
+void Collect(void* context, const wchar_t* text) { *static_cast<std::wstring*>(context) += text; }
+
+struct CheckRun {
+  int code;
+  std::wstring report;
+};
+
+CheckRun Check(const std::wstring& info, const wchar_t* package = nullptr, const wchar_t* previous = nullptr,
+          const wchar_t* publicKey = nullptr) {
+  CheckRun run = {-1, L""};
+  Output out = {Collect, &run.report};
+  CheckOptions options = {info.c_str(), package, previous, publicKey};
+  run.code = CheckInfoFile(options, out);
+  return run;
+}
+
+// A stand-in package; its digest comes from the same CNG hashing the updater uses.
+const char kPackageBytes[] = "package bytes\n";
+
+std::string PackageSha256(const std::wstring& path) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  BYTE digest[kSha256Bytes] = {};
+  bool ok = file != INVALID_HANDLE_VALUE && HashFileSha256(file, digest);
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  std::string text;
+  static const char digits[] = "0123456789abcdef";
+  for (int i = 0; ok && i < kSha256Bytes; ++i) {
+    text += digits[digest[i] >> 4];
+    text += digits[digest[i] & 15];
+  }
+  return text;
+}
+
+std::string Section(const std::string& name, const std::string& body) { return "[" + name + "]\r\n" + body; }
+
+// One section with the given values; an empty value leaves its key out.
+std::string Values(const std::string& version, const std::string& location, const std::string& instConfig,
+                   const std::string& sha256) {
+  std::string body;
+  if (!version.empty()) body += "Version=" + version + "\r\n";
+  if (!location.empty()) body += "Location=" + location + "\r\n";
+  if (!instConfig.empty()) body += "InstConfig=" + instConfig + "\r\n";
+  if (!sha256.empty()) body += "Sha256=" + sha256 + "\r\n";
+  return body;
+}
+
+const char kGoodLocation[] = "http://download.orvane.com/plinthware/vrel_setup_1006.exe";
+const char kGoodCommand[] = "vrel_setup.exe /S";
+
+struct Row {
+  const char* name;
+  std::string version, location, instConfig, sha256; // "PACKAGE" stands for the package's digest
+  const wchar_t* previous;
+  int code;
+  const char* expected; // a line the report must hold
+};
+
+class InfoCheckTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    package_ = dir_.file(L"vrel_setup.exe");
+    ASSERT_TRUE(WriteBytes(package_, kPackageBytes));
+    digest_ = PackageSha256(package_);
+    ASSERT_EQ(64u, digest_.size());
+  }
+  std::wstring Write(const std::string& text) {
+    std::wstring path = dir_.file(L"vrel_info.ini");
+    EXPECT_TRUE(WriteBytes(path, text));
+    return path;
+  }
+  std::string Digest(const std::string& value) { return value == "PACKAGE" ? digest_ : value; }
+
+  TempDir dir_;
+  std::wstring package_;
+  std::string digest_;
+};
+
+TEST_F(InfoCheckTest, JudgesEachValueAsTheUpdaterWould) {
+  const std::string longLocation = "http://example.com/" + std::string(1023 - 19, 'a');
+  const std::string tooLongLocation = longLocation + "a";
+  const std::string fullCommand = "vrel_setup.exe " + std::string(127 - 15, 'x');
+  const std::string longVersion = "1.0.0.6" + std::string(63 - 7, 'b');
+  const Row rows[] = {
+      {"all good", "1.0.0.6", kGoodLocation, kGoodCommand, "PACKAGE", L"1.0.0.5", 0, "matches the package"},
+      {"version number shown", "1.0.0.6beta", kGoodLocation, kGoodCommand, "PACKAGE", nullptr, 0,
+       "Version number 1006 (compares as 1.0.0.6)"},
+      {"below the previous", "1.0.0.4", kGoodLocation, kGoodCommand, "PACKAGE", L"1.0.0.5", 1,
+       "not above the previous release's 1005"},
+      {"equal to the previous", "1.0.0.5", kGoodLocation, kGoodCommand, "PACKAGE", L"1.0.0.5", 1,
+       "not above the previous release's 1005"},
+      {"field carries", "1.0.0.10", kGoodLocation, kGoodCommand, "PACKAGE", nullptr, 1, "compares as 1.0.1.0"},
+      {"signed field", "-1.0.0.0", kGoodLocation, kGoodCommand, "PACKAGE", nullptr, 1, "carries into another"},
+      {"three numbers", "1.2.3", kGoodLocation, kGoodCommand, "PACKAGE", nullptr, 1, "fewer than four numbers"},
+      {"no version", "", kGoodLocation, kGoodCommand, "PACKAGE", nullptr, 1, "no Version"},
+      {"version of 63", longVersion, kGoodLocation, kGoodCommand, "PACKAGE", nullptr, 0, "Version number 1006"},
+      {"version of 64", longVersion + "b", kGoodLocation, kGoodCommand, "PACKAGE", nullptr, 1,
+       "64 characters or more is refused"},
+      {"ftp location", "1.0.0.6", "ftp://download.orvane.com/vrel_setup.exe", kGoodCommand, "PACKAGE", nullptr, 1,
+       "not an http:// or https:// address"},
+      {"file location", "1.0.0.6", "file:///C:/Windows/notepad.exe", kGoodCommand, "PACKAGE", nullptr, 1,
+       "(refused)"},
+      {"no location", "1.0.0.6", "", kGoodCommand, "PACKAGE", nullptr, 1, "no Location"},
+      {"location of 1023", "1.0.0.6", longLocation, kGoodCommand, "PACKAGE", nullptr, 0, "(accepted)"},
+      {"location of 1024", "1.0.0.6", tooLongLocation, kGoodCommand, "PACKAGE", nullptr, 1,
+       "Location of 1024 characters or more"},
+      {"bare /S", "1.0.0.6", kGoodLocation, "/S", "PACKAGE", nullptr, 1, "begins with a switch"},
+      {"switch after blanks", "1.0.0.6", kGoodLocation, "\"\" /S", "PACKAGE", nullptr, 0, "(5 of at most"},
+      {"instconfig of 127", "1.0.0.6", kGoodLocation, fullCommand, "PACKAGE", nullptr, 0, "(127 of at most 127"},
+      {"instconfig of 128", "1.0.0.6", kGoodLocation, fullCommand + "x", "PACKAGE", nullptr, 1,
+       "InstConfig does not fit"},
+      {"no instconfig", "1.0.0.6", kGoodLocation, "", "PACKAGE", nullptr, 0, "its own path"},
+      {"no sha256", "1.0.0.6", kGoodLocation, kGoodCommand, "", nullptr, 0, "not pinned"},
+      {"malformed sha256", "1.0.0.6", kGoodLocation, kGoodCommand, "abc", nullptr, 1, "not 64 hexadecimal"},
+      {"other sha256", "1.0.0.6", kGoodLocation, kGoodCommand, std::string(64, 'a'), nullptr, 1,
+       "does not match the package"},
+  };
+  for (const Row& row : rows) {
+    std::string section = Values(row.version, row.location, row.instConfig, Digest(row.sha256));
+    std::wstring info = Write(Section("platform_win8", section) + Section("platform_win7", section));
+    CheckRun run = Check(info, package_.c_str(), row.previous);
+    std::string report = Narrow(run.report);
+    EXPECT_EQ(row.code, run.code) << row.name << "\n" << report;
+    EXPECT_NE(std::string::npos, report.find(row.expected)) << row.name << ": no \"" << row.expected << "\" in\n"
+                                                            << report;
+    // Each problem is counted once per section it is in: both sections here carry it.
+    if (row.code == 1) {
+      EXPECT_NE(std::string::npos, report.find("2 problem(s)")) << row.name << "\n" << report;
+    }
+  }
+}
+
+TEST_F(InfoCheckTest, ChecksEverySectionAndOnlyTheFourPlatforms) {
+  std::string good = Values("1.0.0.6", kGoodLocation, kGoodCommand, digest_);
+  std::string bad = Values("1.0.0.6", kGoodLocation, "/S", digest_);
+  // A problem in the last section counts; an unknown section is not read at all.
+  CheckRun run = Check(Write(Section("platform_win8", good) + Section("platform_winxp", bad) + Section("other", "/S")),
+                  package_.c_str());
+  EXPECT_EQ(1, run.code) << Narrow(run.report);
+  EXPECT_NE(std::wstring::npos, run.report.find(L"1 problem(s)")) << Narrow(run.report);
+  EXPECT_NE(std::wstring::npos, run.report.find(L"[platform_win7]\n  (absent")) << Narrow(run.report);
+
+  // Only some platforms served is fine; none at all is not.
+  EXPECT_EQ(0, Check(Write(Section("platform_win7", good))).code);
+  CheckRun none = Check(Write(Section("platform_other", good)));
+  EXPECT_EQ(1, none.code) << Narrow(none.report);
+  EXPECT_NE(std::wstring::npos, none.report.find(L"no Platform section")) << Narrow(none.report);
+}
+
+TEST_F(InfoCheckTest, WithoutAPackageShowsNoMatchAndWithAKeyRequiresSha256) {
+  std::wstring pinned = Write(Section("platform_win8", Values("1.0.0.6", kGoodLocation, kGoodCommand, digest_)));
+  CheckRun run = Check(pinned);
+  EXPECT_EQ(0, run.code) << Narrow(run.report);
+  EXPECT_EQ(std::wstring::npos, run.report.find(L"matches")) << Narrow(run.report);
+
+  std::wstring unpinned = Write(Section("platform_win8", Values("1.0.0.6", kGoodLocation, kGoodCommand, "")));
+  CheckRun hinted = Check(unpinned, package_.c_str());
+  EXPECT_EQ(0, hinted.code);
+  EXPECT_NE(std::wstring::npos, hinted.report.find(L"would be " + Widen(digest_))) << Narrow(hinted.report);
+}
+
+TEST_F(InfoCheckTest, RefusesWhatItCannotRead) {
+  std::wstring info = Write(Section("platform_win8", Values("1.0.0.6", kGoodLocation, kGoodCommand, "")));
+  EXPECT_EQ(kCheckUsage, Check(dir_.file(L"missing.ini")).code);
+  EXPECT_EQ(kCheckUsage, Check(info, dir_.file(L"missing.exe").c_str()).code);
+  CheckRun previous = Check(info, nullptr, L"1.0");
+  EXPECT_EQ(kCheckUsage, previous.code);
+  EXPECT_NE(std::wstring::npos, previous.report.find(L"not a version")) << Narrow(previous.report);
+}
+
+// Starts InfoCheck.exe with `arguments`, returns its exit code and its standard output.
+CheckRun RunProgram(const std::wstring& arguments) {
+  CheckRun run = {-1, L""};
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  HANDLE readEnd = nullptr, writeEnd = nullptr;
+  if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return run;
+  SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = writeEnd;
+  startup.hStdError = writeEnd;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  std::wstring program = testing_support::ProgramFolder() + L"\\InfoCheck.exe";
+  std::wstring commandLine = L"\"" + program + L"\" " + arguments;
+  PROCESS_INFORMATION process = {};
+  BOOL started = CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                                nullptr, &startup, &process);
+  CloseHandle(writeEnd);
+  if (!started) {
+    CloseHandle(readEnd);
+    return run;
+  }
+  std::string bytes;
+  char chunk[4096];
+  DWORD got = 0;
+  while (ReadFile(readEnd, chunk, sizeof chunk, &got, nullptr) && got > 0) bytes.append(chunk, got);
+  CloseHandle(readEnd);
+  WaitForSingleObject(process.hProcess, 30000);
+  DWORD code = 0;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hProcess);
+  CloseHandle(process.hThread);
+  run.code = static_cast<int>(code);
+  run.report = Widen(bytes);
+  return run;
+}
+
+TEST_F(InfoCheckTest, TheProgramReportsOnStandardOutputAndExitsWithTheVerdict) {
+  std::wstring info = Write(Section("platform_win8", Values("1.0.0.4", kGoodLocation, "/S", digest_)));
+  CheckRun bad = RunProgram(L"\"" + info + L"\" --package \"" + package_ + L"\" --previous 1.0.0.5");
+  EXPECT_EQ(1, bad.code) << Narrow(bad.report);
+  EXPECT_NE(std::wstring::npos, bad.report.find(L"begins with a switch")) << Narrow(bad.report);
+  EXPECT_NE(std::wstring::npos, bad.report.find(L"not above the previous")) << Narrow(bad.report);
+  EXPECT_NE(std::wstring::npos, bad.report.find(L"matches the package")) << Narrow(bad.report);
+
+  Write(Section("platform_win8", Values("1.0.0.6", kGoodLocation, kGoodCommand, digest_)));
+  CheckRun good = RunProgram(L"\"" + info + L"\" --previous 1.0.0.5");
+  EXPECT_EQ(0, good.code) << Narrow(good.report);
+  EXPECT_NE(std::wstring::npos, good.report.find(L"accepted\n")) << Narrow(good.report);
+
+  EXPECT_EQ(kCheckUsage, RunProgram(L"").code);
+  EXPECT_EQ(kCheckUsage, RunProgram(L"\"" + info + L"\" --unknown").code);
+}
+
+} // namespace

@@ -1,0 +1,21 @@
+// InfoCheck's check of an Info file: for each Platform section what the updater would read and
+// whether it would accept it. Single-threaded, in the console program and the tests.
+#pragma once
+#include <windows.h>
+
+#include "output.h"
+
+struct CheckOptions {
+  const wchar_t* infoPath;  // the Info file
+  const wchar_t* package;   // the package to check Sha256 against, or null
+  const wchar_t* previous;  // the previous release's version text, or null
+  const wchar_t* publicKey; // the public key a signed build carries (base64), or null
+};
+
+// Exit codes of InfoCheck.
+const int kCheckPassed = 0;   // the updater reads everything as meant
+const int kCheckProblems = 1; // something the updater would refuse or misread
+const int kCheckUsage = 2;    // bad arguments, or a file that cannot be read
+
+// Writes the report to `out`; returns one of the exit codes above.
+int CheckInfoFile(const CheckOptions& options, const Output& out);
