@@ -14,13 +14,46 @@ std::wstring Docroot() {
   return length > 0 && length < ARRAYSIZE(value) ? driver::WindowsPathOf(value) : std::wstring();
 }
 
+int RequestCount(const std::string& urlPath) {
+  // Requests arrive in proxy form: "GET http://host:port/path HTTP/1.1".
+  std::string log = testing_support::ReadBytes(Docroot() + L"\\..\\requests.log");
+  std::string needle = urlPath + " HTTP/";
+  int count = 0;
+  for (size_t at = log.find(needle); at != std::string::npos; at = log.find(needle, at + 1)) ++count;
+  return count;
+}
+
 ServedFiles::~ServedFiles() {
   for (const std::wstring& path : written_) DeleteFileW(path.c_str());
 }
 
 bool ServedFiles::Serve(const std::string& urlPath, const std::string& bytes) {
+  std::wstring path = PathOf(urlPath);
+  if (path.empty()) return false;
+  // A stale fault sidecar from an earlier run would change what the path serves.
+  DeleteFileW((path + L".fault").c_str());
+  if (!testing_support::WriteBytes(path, bytes)) return false;
+  written_.push_back(path);
+  return true;
+}
+
+bool ServedFiles::ServeFault(const std::string& urlPath, const std::string& fault) {
+  std::wstring path = PathOf(urlPath);
+  if (path.empty()) return false;
+  path += L".fault";
+  if (!testing_support::WriteBytes(path, fault + "\n")) return false;
+  written_.push_back(path);
+  return true;
+}
+
+void ServedFiles::ClearFault(const std::string& urlPath) {
+  std::wstring path = PathOf(urlPath);
+  if (!path.empty()) DeleteFileW((path + L".fault").c_str());
+}
+
+std::wstring ServedFiles::PathOf(const std::string& urlPath) {
   std::wstring root = Docroot();
-  if (root.empty() || urlPath.empty() || urlPath[0] != '/') return false;
+  if (root.empty() || urlPath.empty() || urlPath[0] != '/') return std::wstring();
   std::wstring path = root;
   std::wstring relative = testing_support::Widen(urlPath);
   for (size_t start = 1; start <= relative.size();) {
@@ -33,11 +66,7 @@ bool ServedFiles::Serve(const std::string& urlPath, const std::string& bytes) {
     CreateDirectoryW(path.c_str(), nullptr);
     start = slash + 1;
   }
-  // A stale fault sidecar from an earlier run would change what the path serves.
-  DeleteFileW((path + L".fault").c_str());
-  if (!testing_support::WriteBytes(path, bytes)) return false;
-  written_.push_back(path);
-  return true;
+  return path;
 }
 
 bool ServedFiles::ServeFile(const std::string& urlPath, const std::wstring& localPath) {

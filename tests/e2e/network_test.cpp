@@ -1,0 +1,216 @@
+// Downloads that go wrong, and ones that are merely unusual, against the test web server's faults
+// (fixture `http_server`, sidecar files): a failed Info file or package ends the program with the
+// network-error box, shown after the dialog has been hidden; a chunked body without a total and
+// a slow but steady one are installed. Also the installer that fails, and the close box while a
+// transfer runs. The package is the real NSIS test package (tools/package).
+#include <gtest/gtest.h>
+
+#include "e2e/e2e_support.h"
+#include "e2e/served_files.h"
+#include "package/package_record.h"
+
+namespace {
+
+const char kInfoPath[] = "/plinthware/vrel_info.ini";
+const char kPackagePath[] = "/e2e-tests/vrel_setup.exe";
+const wchar_t kNetworkError[] = L"An network error has occurred. Please retry later.";
+const wchar_t kInstallFailed[] = L"Plinthware could not be installed. Please retry later.";
+const wchar_t kLatestVersion[] = L"You are using the latest version.";
+const wchar_t kInstalledText[] =
+    L"Plinthware installed successfully. Before you can use Plinthware, you must restart your computer.";
+
+// A failure the transfer itself reports is shown at once; Wine needs a moment for the box.
+const DWORD kAtOnceMs = 8000;
+// The Watchdog's 20 seconds without progress, with room for a slow machine.
+const DWORD kWatchdogMinMs = 19000;
+const DWORD kWatchdogMaxMs = 32000;
+
+std::string InfoFile(const char* version) {
+  return std::string("[platform_win7]\r\nVersion=") + version + "\r\nLocation=http://download.orvane.com" +
+         kPackagePath + "\r\nInstConfig=vrel_setup.exe /S\r\n";
+}
+
+std::wstring PackageFile(const wchar_t* name) {
+  wchar_t folder[4096] = {};
+  DWORD length = GetEnvironmentVariableW(L"PLINTHWARE_PACKAGES_DIR", folder, ARRAYSIZE(folder));
+  if (length == 0 || length >= ARRAYSIZE(folder)) return std::wstring();
+  return driver::WindowsPathOf(folder) + L"\\" + name;
+}
+
+class Network : public testing::Test {
+protected:
+  void SetUp() override {
+    ASSERT_FALSE(e2e::Docroot().empty()) << "no test web server (PLINTHWARE_TEST_DOCROOT)";
+    ASSERT_FALSE(PackageFile(L"vrel_setup_1.0.0.6.exe").empty()) << "PLINTHWARE_PACKAGES_DIR is not set";
+    ASSERT_TRUE(e2e::RemoveCompanion());
+    ASSERT_TRUE(installed_.set());
+    e2e::DeleteInstallMarker();
+  }
+
+  // Starts the updater; unless in Update mode, waits for the Offer and presses Download Now.
+  // Returns the tick of the press (of the start, in Update mode).
+  DWORD StartDownload(driver::UpdaterProcess& updater, const std::wstring& arguments) {
+    driver::LaunchOptions options = e2e::ServedUpdaterOptions(arguments);
+    options.environment.push_back({L"PLINTHWARE_PACKAGE_RECORD", record_, false});
+    EXPECT_TRUE(updater.Start(options)) << driver::Utf8(updater.startError());
+    if (!arguments.empty()) return GetTickCount();
+    HWND dialog = updater.WaitForVisibleDialog(e2e::kShowMs);
+    EXPECT_NE(nullptr, dialog) << "no Offer screen\n" << updater.Describe();
+    DWORD pressed = GetTickCount();
+    EXPECT_TRUE(driver::PressButton(dialog, driver::kDownloadNow));
+    return pressed;
+  }
+
+  // Waits for the message box with `text`, checks that the dialog was hidden before it, answers
+  // it and checks the end. Returns the time from `since` until the box was seen.
+  DWORD ExpectBoxAndEnd(driver::UpdaterProcess& updater, const wchar_t* text, DWORD since, DWORD timeoutMs) {
+    HWND box = updater.WaitForMessageBox(timeoutMs);
+    DWORD elapsed = GetTickCount() - since;
+    EXPECT_NE(nullptr, box) << "no message box after " << elapsed << " ms\n" << updater.Describe();
+    if (!box) return elapsed;
+    EXPECT_FALSE(IsWindowVisible(updater.UpdaterDialog())) << "the dialog is visible beside the box";
+    driver::MessageBoxState state = updater.ReadMessageBox(box);
+    EXPECT_EQ(text, state.text);
+    EXPECT_NE(kLatestVersion, state.text);
+    EXPECT_EQ(std::vector<int>{IDOK}, state.buttons);
+    EXPECT_FALSE(driver::ReadControl(updater.UpdaterDialog(), driver::kRestartNow).visible) << "a restart offer";
+    EXPECT_TRUE(updater.AnswerMessageBox(IDOK));
+    DWORD exitCode = 1;
+    EXPECT_TRUE(updater.WaitForExit(e2e::kEndMs, &exitCode)) << "still running\n" << updater.Describe();
+    EXPECT_EQ(0u, exitCode);
+    EXPECT_TRUE(e2e::EndsWithShutdownOutputs(updater.DebugMessages(), false));
+    EXPECT_FALSE(e2e::ReadInstallMarker().exists) << "a failure writes no install marker";
+    return elapsed;
+  }
+
+  e2e::ServedFiles served_;
+  e2e::ScopedInstalledVersion installed_{L"1.0.0.0"};
+  testing_support::TempDir folder_;
+  std::wstring record_ = folder_.file(L"package_record.txt");
+};
+
+struct FaultCase {
+  const char* path;  // where the fault is served
+  const char* fault; // the sidecar text
+};
+
+// Each fails the transfer: the network-error box follows at once.
+const FaultCase kFailures[] = {
+    {kInfoPath, "404"},        {kInfoPath, "close"},       {kPackagePath, "404"},
+    {kPackagePath, "500"},     {kPackagePath, "cut 4000"}, {kPackagePath, "reset 4000 0"},
+    {kPackagePath, "close"},
+};
+
+TEST_F(Network, AFailedTransferShowsTheNetworkErrorBoxAtOnce) {
+  ASSERT_TRUE(served_.Serve(kInfoPath, InfoFile("2.0.0.1")));
+  ASSERT_TRUE(served_.ServeFile(kPackagePath, PackageFile(L"vrel_setup_1.0.0.6.exe")));
+  for (const FaultCase& c : kFailures) {
+    SCOPED_TRACE(std::string(c.path) + " with " + c.fault);
+    ASSERT_TRUE(served_.ServeFault(c.path, c.fault));
+    driver::UpdaterProcess updater;
+    DWORD pressed = StartDownload(updater, L"");
+    DWORD elapsed = ExpectBoxAndEnd(updater, kNetworkError, pressed, e2e::kShowMs);
+    EXPECT_LT(elapsed, kAtOnceMs) << "the box came late";
+    EXPECT_TRUE(updater.DialogEverVisible());
+    EXPECT_TRUE(package_record::ReadPackageRecord(record_).empty()) << package_record::DescribePackageRecord(record_);
+    served_.ClearFault(c.path);
+  }
+}
+
+TEST_F(Network, UpdateModeWithAMissingInfoFileShowsTheNetworkErrorNotTheLatestVersion) {
+  ASSERT_TRUE(served_.Serve(kInfoPath, InfoFile("1.0.0.0")));
+  ASSERT_TRUE(served_.ServeFault(kInfoPath, "404"));
+  driver::UpdaterProcess updater;
+  DWORD started = StartDownload(updater, L"-update");
+  ExpectBoxAndEnd(updater, kNetworkError, started, e2e::kShowMs);
+  EXPECT_FALSE(updater.DialogEverVisible()) << "Update mode showed the dialog";
+}
+
+// The one real 20-second wait: the package's body stops after 4000 bytes and the connection stays
+// open, so only the Watchdog ends the transfer.
+TEST_F(Network, AStalledTransferShowsTheNetworkErrorBoxAfterTwentySeconds) {
+  ASSERT_TRUE(served_.Serve(kInfoPath, InfoFile("2.0.0.1")));
+  ASSERT_TRUE(served_.ServeFile(kPackagePath, PackageFile(L"vrel_setup_1.0.0.6.exe")));
+  ASSERT_TRUE(served_.ServeFault(kPackagePath, "stall 4000"));
+  driver::UpdaterProcess updater;
+  DWORD pressed = StartDownload(updater, L"");
+  DWORD elapsed = ExpectBoxAndEnd(updater, kNetworkError, pressed, kWatchdogMaxMs);
+  EXPECT_GE(elapsed, kWatchdogMinMs) << "the box came before the Watchdog's 20 seconds";
+}
+
+// A body without a total (chunked) and one that trickles in for seconds are whole downloads.
+TEST_F(Network, UnusualButCompleteTransfersAreInstalled) {
+  ASSERT_TRUE(served_.Serve(kInfoPath, InfoFile("2.0.0.1")));
+  ASSERT_TRUE(served_.ServeFile(kPackagePath, PackageFile(L"vrel_setup_1.0.0.6.exe")));
+  const char* kFaults[] = {"chunked 8192 0.05", "drip 0.4"};
+  for (const char* fault : kFaults) {
+    SCOPED_TRACE(fault);
+    e2e::DeleteInstallMarker();
+    ASSERT_TRUE(served_.ServeFault(kPackagePath, fault));
+    driver::UpdaterProcess updater;
+    StartDownload(updater, L"");
+    ASSERT_TRUE(updater.WaitForControlText(driver::kStatusLink, kInstalledText, 40000))
+        << "no restart offer\n" << updater.Describe();
+    std::vector<package_record::PackageRun> runs = package_record::ReadPackageRecord(record_);
+    ASSERT_EQ(1u, runs.size()) << package_record::DescribePackageRecord(record_);
+    EXPECT_EQ(L"vrel_setup.exe /S", runs[0].commandLine);
+    EXPECT_TRUE(runs[0].silent);
+    EXPECT_EQ(0, runs[0].exitCode);
+    ASSERT_TRUE(driver::PressButton(updater.UpdaterDialog(), driver::kRestartLater));
+    DWORD exitCode = 1;
+    ASSERT_TRUE(updater.WaitForExit(e2e::kEndMs, &exitCode)) << "still running\n" << updater.Describe();
+    EXPECT_EQ(0u, exitCode);
+    EXPECT_TRUE(e2e::ReadInstallMarker().exists);
+    DeleteFileW(record_.c_str());
+  }
+}
+
+TEST_F(Network, AFailingInstallerShowsTextFifteenWithoutRestartOfferOrMarker) {
+  ASSERT_TRUE(served_.Serve(kInfoPath, InfoFile("2.0.0.1")));
+  ASSERT_TRUE(served_.ServeFile(kPackagePath, PackageFile(L"vrel_setup_fail.exe")));
+  driver::UpdaterProcess updater;
+  DWORD pressed = StartDownload(updater, L"");
+  ExpectBoxAndEnd(updater, kInstallFailed, pressed, e2e::kShowMs);
+  std::vector<package_record::PackageRun> runs = package_record::ReadPackageRecord(record_);
+  ASSERT_EQ(1u, runs.size()) << "the failing package did not run once\n" << package_record::DescribePackageRecord(record_);
+  EXPECT_EQ(2, runs[0].exitCode);
+  EXPECT_FALSE(runs[0].wroteVersion);
+}
+
+// The close box while the Info file (checking) or the package (downloading) is still coming in:
+// the transfer is cancelled and the program ends at once, with the marker, like Download Later.
+TEST_F(Network, TheCloseBoxCancelsARunningTransferAndWritesTheMarker) {
+  ASSERT_TRUE(served_.Serve(kInfoPath, InfoFile("2.0.0.1")));
+  ASSERT_TRUE(served_.ServeFile(kPackagePath, PackageFile(L"vrel_setup_1.0.0.6.exe")));
+  struct CloseCase {
+    const char* stage;
+    const char* path;
+  };
+  const CloseCase kCases[] = {{"checking", kInfoPath}, {"downloading", kPackagePath}};
+  for (const CloseCase& c : kCases) {
+    SCOPED_TRACE(c.stage);
+    e2e::DeleteInstallMarker();
+    // An eighth of the file every 30 seconds: the transfer runs for minutes.
+    ASSERT_TRUE(served_.ServeFault(c.path, "drip 30"));
+    int requestsBefore = e2e::RequestCount(c.path);
+    driver::UpdaterProcess updater;
+    StartDownload(updater, L"");
+    ASSERT_TRUE(updater.WaitUntil([&] { return e2e::RequestCount(c.path) > requestsBefore; }, e2e::kShowMs))
+        << "the transfer never began\n" << updater.Describe();
+    ASSERT_TRUE(updater.WaitForControlText(driver::kStatusLink, L"Downloading Plinthware:", e2e::kAnswerMs));
+    DWORD closed = GetTickCount();
+    ASSERT_TRUE(updater.CloseDialog(false));
+    DWORD exitCode = 1;
+    ASSERT_TRUE(updater.WaitForExit(e2e::kEndMs, &exitCode)) << "still running\n" << updater.Describe();
+    EXPECT_LT(GetTickCount() - closed, kAtOnceMs) << "the transfer held the end up";
+    EXPECT_EQ(0u, exitCode);
+    EXPECT_TRUE(e2e::EndsWithShutdownOutputs(updater.DebugMessages(), false));
+    driver::RegistryValue marker = e2e::ReadInstallMarker();
+    EXPECT_TRUE(marker.exists && marker.type == REG_DWORD && marker.dword == 1) << "no install marker";
+    EXPECT_EQ(nullptr, updater.VisibleMessageBox());
+    EXPECT_TRUE(package_record::ReadPackageRecord(record_).empty()) << package_record::DescribePackageRecord(record_);
+    served_.ClearFault(c.path);
+  }
+}
+
+} // namespace
