@@ -1,7 +1,8 @@
 // The update check against the test web server (fixture `http_server`), which answers for the
 // maker's download server at the compiled-in Info-file address: the latest version, an update
 // offered in Update mode and ignored or installed, and a whole first run through the download,
-// the installation and the restart offer. The installer package served is qentraSvc.exe, which
+// the installation and the restart offer; the spellings of the switch, and the Info-file section
+// each workstation platform reads. The installer package served is qentraSvc.exe, which
 // records its command line and exits with 0.
 #include <gtest/gtest.h>
 
@@ -144,6 +145,73 @@ TEST_F(UpdateFlow, FirstRunDownloadsInstallsAndOffersTheRestart) {
 
   ASSERT_TRUE(driver::PressButton(dialog, driver::kRestartLater));
   ExpectOrderlyEnd(true);
+}
+
+// The switch is "-update" in any letter case, and only as the first argument.
+struct SwitchCase {
+  const wchar_t* arguments;
+  bool updateMode;
+};
+
+const SwitchCase kSwitches[] = {
+    {L"-update", true},    {L"-UPDATE", true}, {L"-Update", true},        {L"-update2", false},
+    {L"/update", false},   {L"update", false}, {L"extra -update", false}, {L"--update", false},
+};
+
+TEST_F(UpdateFlow, OnlyTheUpdateSwitchInAnyCaseSelectsUpdateMode) {
+  ASSERT_TRUE(served_.Serve(kInfoPath, InfoFile("1.0.0.0")));
+  for (const SwitchCase& c : kSwitches) {
+    SCOPED_TRACE(driver::Utf8(c.arguments));
+    driver::UpdaterProcess updater;
+    ASSERT_TRUE(updater.Start(e2e::ServedUpdaterOptions(c.arguments))) << driver::Utf8(updater.startError());
+    if (c.updateMode) {
+      // Nothing newer: the box alone, the dialog never shown.
+      HWND box = updater.WaitForMessageBox(e2e::kShowMs);
+      ASSERT_NE(nullptr, box) << "no message box\n" << updater.Describe();
+      EXPECT_EQ(L"You are using the latest version.", updater.ReadMessageBox(box).text);
+      ASSERT_TRUE(updater.AnswerMessageBox(IDOK));
+      ASSERT_TRUE(updater.WaitForExit(e2e::kEndMs)) << "still running\n" << updater.Describe();
+      EXPECT_FALSE(updater.DialogEverVisible()) << "the dialog was shown";
+    } else {
+      HWND dialog = updater.WaitForVisibleDialog(e2e::kShowMs);
+      ASSERT_NE(nullptr, dialog) << "no Offer screen\n" << updater.Describe();
+      EXPECT_TRUE(driver::ReadControl(dialog, driver::kDownloadNow).visible) << updater.Describe();
+      EXPECT_EQ(nullptr, updater.VisibleMessageBox());
+    }
+  }
+}
+
+// Each workstation platform reads its own section of the Info file; the version offered names it.
+struct PlatformCase {
+  const wchar_t* wineVersion;
+  const wchar_t* offered;
+};
+
+const PlatformCase kPlatforms[] = {
+    {L"vista", L"6.0.0.1"},
+    {L"win2008r2", L"6.1.0.1"}, // Wine 8.0 reports 6.1 workstation for this one, a server for "win7"
+    {L"win8", L"6.2.0.1"},
+};
+
+TEST_F(UpdateFlow, EachWorkstationPlatformReadsItsOwnSection) {
+  std::string info;
+  const char* kSections[][2] = {
+      {"platform_winxp", "5.1.0.1"}, {"platform_winvista", "6.0.0.1"}, {"platform_win7", "6.1.0.1"}, {"platform_win8", "6.2.0.1"}};
+  for (const auto& section : kSections)
+    info += std::string("[") + section[0] + "]\r\nVersion=" + section[1] +
+            "\r\nLocation=http://download.orvane.com/e2e-tests/" + section[0] + ".exe\r\nInstConfig=vrel_setup.exe /S\r\n\r\n";
+  ASSERT_TRUE(served_.Serve(kInfoPath, info));
+  for (const PlatformCase& c : kPlatforms) {
+    SCOPED_TRACE(driver::Utf8(c.wineVersion));
+    e2e::ScopedWineVersion version(L"PlinthwareUpdater.exe", c.wineVersion);
+    ASSERT_TRUE(version.set());
+    driver::UpdaterProcess updater;
+    ASSERT_TRUE(updater.Start(e2e::ServedUpdaterOptions(L"-update"))) << driver::Utf8(updater.startError());
+    HWND dialog = updater.WaitForVisibleDialog(e2e::kShowMs);
+    ASSERT_NE(nullptr, dialog) << "no update offer\n" << updater.Describe();
+    EXPECT_EQ(std::wstring(L"A new version of Plinthware is available: ") + c.offered,
+              driver::ReadControl(dialog, driver::kStatusLink).text);
+  }
 }
 
 } // namespace
