@@ -213,4 +213,23 @@ TEST_F(Network, TheCloseBoxCancelsARunningTransferAndWritesTheMarker) {
   }
 }
 
+// A bare "/S" as InstConfig: NSIS takes the first token of its command line for its own name, so
+// the switch is lost and the package runs with its page shown (which closes by itself).
+TEST_F(Network, ABareSilentSwitchIsTakenAsTheProgramNameAndThePackageRunsVisibly) {
+  ASSERT_TRUE(served_.Serve(kInfoPath, std::string("[platform_win7]\r\nVersion=2.0.0.1\r\nLocation=http://download.orvane.com") +
+                                           kPackagePath + "\r\nInstConfig=/S\r\n"));
+  ASSERT_TRUE(served_.ServeFile(kPackagePath, PackageFile(L"vrel_setup_1.0.0.6.exe")));
+  driver::UpdaterProcess updater;
+  StartDownload(updater, L"");
+  ASSERT_TRUE(updater.WaitForControlText(driver::kStatusLink, kInstalledText, e2e::kShowMs))
+      << "no restart offer\n" << updater.Describe();
+  std::vector<package_record::PackageRun> runs = package_record::ReadPackageRecord(record_);
+  ASSERT_EQ(1u, runs.size()) << package_record::DescribePackageRecord(record_);
+  EXPECT_EQ(L"/S", runs[0].commandLine);
+  EXPECT_FALSE(runs[0].silent) << "NSIS took the switch";
+  EXPECT_EQ(0, runs[0].exitCode);
+  ASSERT_TRUE(driver::PressButton(updater.UpdaterDialog(), driver::kRestartLater));
+  ASSERT_TRUE(updater.WaitForExit(e2e::kEndMs)) << "still running\n" << updater.Describe();
+}
+
 } // namespace
