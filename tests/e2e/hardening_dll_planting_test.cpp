@@ -1,0 +1,137 @@
+// DLL planting: copies of a DLL that leaves a marker when loaded lie beside the updater as
+// urlmon.dll, version.dll and wininet.dll (the Downloads-folder case), and Wine is told to search
+// for those as Windows does. A program without the restriction loads them (the control); the
+// updater, through a whole first run from the Offer screen to the restart offer, never does.
+// version.dll is searched as Windows does for the control only: Wine's own user32 imports it, so
+// under that setting every windowed program loads a planted copy before its first instruction.
+// On Windows user32 is a KnownDLL and the updater imports only KnownDLLs (hardening_pe_tests).
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <string>
+
+#include "e2e/e2e_support.h"
+#include "e2e/served_files.h"
+
+namespace {
+
+const char kInfoPath[] = "/plinthware/vrel_info.ini";
+const char kPackagePath[] = "/e2e-tests/hardening/vrel_setup.exe";
+const wchar_t* const kPlanted[] = {L"urlmon.dll", L"version.dll", L"wininet.dll"};
+
+// Wine's per-program DLL overrides (HKCU\Software\Wine\AppDefaults\<exe>\DllOverrides): the
+// named DLLs searched as Windows does, native first, for the life of this object.
+// (WINEDLLOVERRIDES in the environment block of a child started from a Wine program was not
+// honoured here; the registry setting is.)
+class ScopedNativeFirst {
+public:
+  ScopedNativeFirst(const std::wstring& exeName, std::initializer_list<const wchar_t*> names)
+      : key_(L"Software\\Wine\\AppDefaults\\" + exeName + L"\\DllOverrides") {
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, key_.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) != 0) return;
+    static const wchar_t kOrder[] = L"native,builtin";
+    set_ = true;
+    for (const wchar_t* name : names) {
+      set_ = set_ && RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(kOrder), sizeof kOrder) == 0;
+    }
+    RegCloseKey(key);
+  }
+  ~ScopedNativeFirst() { RegDeleteTreeW(HKEY_CURRENT_USER, key_.c_str()); }
+  ScopedNativeFirst(const ScopedNativeFirst&) = delete;
+  ScopedNativeFirst& operator=(const ScopedNativeFirst&) = delete;
+  bool set() const { return set_; }
+
+private:
+  std::wstring key_;
+  bool set_ = false;
+};
+
+std::wstring FromEnvironment(const wchar_t* name) {
+  wchar_t value[4096] = {};
+  DWORD length = GetEnvironmentVariableW(name, value, ARRAYSIZE(value));
+  return length > 0 && length < ARRAYSIZE(value) ? driver::WindowsPathOf(value) : std::wstring();
+}
+
+class DllPlanting : public testing::Test {
+protected:
+  void SetUp() override {
+    ASSERT_FALSE(e2e::Docroot().empty()) << "no test web server (PLINTHWARE_TEST_DOCROOT)";
+    ASSERT_TRUE(e2e::RemoveCompanion());
+    ASSERT_TRUE(installed_.set());
+    downloads_ = folder_.file(L"Downloads");
+    markers_ = folder_.file(L"markers");
+    ASSERT_TRUE(CreateDirectoryW(downloads_.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(markers_.c_str(), nullptr));
+    std::wstring dll = FromEnvironment(L"PLINTHWARE_PLANTED_DLL");
+    ASSERT_FALSE(dll.empty()) << "PLINTHWARE_PLANTED_DLL is not set";
+    for (const wchar_t* name : kPlanted) {
+      ASSERT_TRUE(CopyFileW(dll.c_str(), (downloads_ + L"\\" + name).c_str(), FALSE)) << driver::Utf8(name);
+    }
+  }
+
+  std::string Markers() const {
+    std::string found;
+    for (const wchar_t* name : kPlanted) {
+      if (testing_support::FileExists(markers_ + L"\\" + name + L".loaded")) found += driver::Utf8(name) + " ";
+    }
+    return found;
+  }
+
+  testing_support::TempDir folder_;
+  std::wstring downloads_, markers_;
+  e2e::ServedFiles served_;
+  e2e::ScopedInstalledVersion installed_{L"1.0.0.0"};
+  driver::UpdaterProcess updater_;
+};
+
+TEST_F(DllPlanting, PlantedDllsAreNeverLoadedDuringAFirstRun) {
+  // The control: an unrestricted program in the same folder loads all three planted copies, so
+  // the search order really reaches this folder.
+  std::wstring probe = downloads_ + L"\\load_probe.exe";
+  ASSERT_TRUE(CopyFileW(FromEnvironment(L"PLINTHWARE_LOAD_PROBE").c_str(), probe.c_str(), FALSE));
+  SetEnvironmentVariableW(L"PLINTHWARE_PLANT_MARKERS", markers_.c_str());
+  ScopedNativeFirst probeOverrides(L"load_probe.exe", {L"urlmon", L"version", L"wininet"});
+  ASSERT_TRUE(probeOverrides.set());
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  std::wstring commandLine = L"\"" + probe + L"\"";
+  BOOL started = CreateProcessW(probe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                downloads_.c_str(), &startup, &process);
+  SetEnvironmentVariableW(L"PLINTHWARE_PLANT_MARKERS", nullptr);
+  ASSERT_TRUE(started) << GetLastError();
+  WaitForSingleObject(process.hProcess, e2e::kEndMs);
+  CloseHandle(process.hProcess);
+  CloseHandle(process.hThread);
+  ASSERT_EQ("urlmon.dll version.dll wininet.dll ", Markers()) << "the control did not load the planted DLLs";
+  for (const wchar_t* name : kPlanted) DeleteFileW((markers_ + L"\\" + name + L".loaded").c_str());
+
+  // The updater from the same folder, through download, installation and restart offer.
+  std::wstring updater = downloads_ + L"\\PlinthwareUpdater.exe";
+  ASSERT_TRUE(CopyFileW(e2e::UpdaterPath().c_str(), updater.c_str(), FALSE));
+  ASSERT_TRUE(served_.Serve(kInfoPath, "[platform_win7]\r\nVersion=2.0.0.1\r\nLocation=http://download.orvane.com" +
+                                           std::string(kPackagePath) + "\r\nInstConfig=vrel_setup.exe /S\r\n"));
+  ASSERT_TRUE(served_.ServeFile(kPackagePath, e2e::CompanionPath()));
+  driver::LaunchOptions options = e2e::ServedUpdaterOptions();
+  options.program = updater;
+  options.currentDirectory = downloads_;
+  options.environment.push_back({L"PLINTHWARE_PLANT_MARKERS", markers_});
+  ScopedNativeFirst updaterOverrides(L"PlinthwareUpdater.exe", {L"urlmon", L"wininet"});
+  ASSERT_TRUE(updaterOverrides.set());
+  ASSERT_TRUE(updater_.Start(options)) << driver::Utf8(updater_.startError());
+  HWND dialog = updater_.WaitForVisibleDialog(e2e::kShowMs);
+  ASSERT_NE(nullptr, dialog) << "no Offer screen\n" << updater_.Describe();
+  ASSERT_TRUE(driver::PressButton(dialog, driver::kDownloadNow));
+  ASSERT_TRUE(updater_.WaitForControlText(
+      driver::kStatusLink,
+      L"Plinthware installed successfully. Before you can use Plinthware, you must restart your computer.",
+      e2e::kShowMs))
+      << "no restart offer: the download or the installation failed; planted DLLs loaded: " << Markers() << "\n"
+      << updater_.Describe();
+  ASSERT_TRUE(driver::PressButton(dialog, driver::kRestartLater));
+  DWORD exitCode = 1;
+  ASSERT_TRUE(updater_.WaitForExit(e2e::kEndMs, &exitCode)) << updater_.Describe();
+  EXPECT_EQ("", Markers()) << "planted DLLs were loaded by the updater";
+}
+
+} // namespace
