@@ -64,10 +64,10 @@ BOOL SystemDeleteUrlCacheEntry(const wchar_t* url) {
   return remove ? remove(url) : FALSE;
 }
 
-// The two psapi procedures the Language file uses, resolved here rather than imported: from
-// kernel32 (K32 forms, Windows 7 on), else from psapi.dll in the system directory (Vista).
-static DWORD ModuleName(const char* kernelName, const char* psapiName, HANDLE process, HMODULE module,
-                        LPWSTR name, DWORD size) {
+// The two psapi procedures, resolved here rather than imported (psapi.dll is not a KnownDLL):
+// from kernel32 (K32 forms, Windows 7 on), else from psapi.dll in the system directory (Vista).
+static DWORD ModuleName(const char* kernelName, const char* psapiName, HMODULE module, wchar_t* name,
+                        DWORD capacity) {
   HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
   ModuleNameFunction function =
       kernel ? ProcedureAs<ModuleNameFunction>(GetProcAddress(kernel, kernelName)) : nullptr;
@@ -76,13 +76,13 @@ static DWORD ModuleName(const char* kernelName, const char* psapiName, HANDLE pr
     SetLastError(ERROR_PROC_NOT_FOUND);
     return 0;
   }
-  return function(process, module, name, size);
+  return function(GetCurrentProcess(), module, name, capacity);
 }
 
-extern "C" DWORD WINAPI GetModuleFileNameExW(HANDLE process, HMODULE module, LPWSTR name, DWORD size) {
-  return ModuleName("K32GetModuleFileNameExW", "GetModuleFileNameExW", process, module, name, size);
+DWORD ModuleFullPath(HMODULE module, wchar_t* path, DWORD capacity) {
+  return ModuleName("K32GetModuleFileNameExW", "GetModuleFileNameExW", module, path, capacity);
 }
 
-extern "C" DWORD WINAPI GetModuleBaseNameW(HANDLE process, HMODULE module, LPWSTR name, DWORD size) {
-  return ModuleName("K32GetModuleBaseNameW", "GetModuleBaseNameW", process, module, name, size);
+DWORD ModuleBaseName(HMODULE module, wchar_t* name, DWORD capacity) {
+  return ModuleName("K32GetModuleBaseNameW", "GetModuleBaseNameW", module, name, capacity);
 }

@@ -31,3 +31,9 @@ Function ProcedureAs(FARPROC procedure) {
 HRESULT SystemUrlDownloadToFile(IUnknown* caller, const wchar_t* url, const wchar_t* file, DWORD reserved,
                                 IBindStatusCallback* callback);
 BOOL SystemDeleteUrlCacheEntry(const wchar_t* url);
+
+// GetModuleFileNameExW and GetModuleBaseNameW for `module` (null: the executable) of this
+// process, taken from kernel32 or the system directory's psapi.dll. Same results as those: the
+// characters written, 0 on failure (last error ERROR_PROC_NOT_FOUND when neither has them).
+DWORD ModuleFullPath(HMODULE module, wchar_t* path, DWORD capacity);
+DWORD ModuleBaseName(HMODULE module, wchar_t* name, DWORD capacity);

@@ -2,7 +2,8 @@
 // "strings" section into the Override table, and releasing that table. UI thread only.
 #include "text/language_file.h"
 
-#include <psapi.h>
+#include "download/system_libraries.h"
+
 #include <strsafe.h>
 #include <wchar.h>
 
@@ -15,8 +16,8 @@ void LocateLanguageFile() {
   // refused, whatever the API returns when it cuts a name.
   wchar_t modulePath[kModulePathChars + 1] = {};
   wchar_t baseName[kModuleBaseNameChars + 1] = {};
-  DWORD pathLength = GetModuleFileNameExW(GetCurrentProcess(), nullptr, modulePath, ARRAYSIZE(modulePath));
-  DWORD nameLength = GetModuleBaseNameW(GetCurrentProcess(), nullptr, baseName, ARRAYSIZE(baseName));
+  DWORD pathLength = ModuleFullPath(nullptr, modulePath, ARRAYSIZE(modulePath));
+  DWORD nameLength = ModuleBaseName(nullptr, baseName, ARRAYSIZE(baseName));
   // A cut base name is not terminated; these keep both strings terminated within their arrays.
   modulePath[pathLength < ARRAYSIZE(modulePath) ? pathLength : ARRAYSIZE(modulePath) - 1] = L'\0';
   baseName[nameLength < ARRAYSIZE(baseName) ? nameLength : ARRAYSIZE(baseName) - 1] = L'\0';
