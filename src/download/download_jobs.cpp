@@ -14,6 +14,8 @@
 #include "download/watchdog.h"
 #include "res/resource.h"
 #include "text/text_table.h"
+#include "update/info_signature.h"
+#include "update/info_values.h"
 #include "update/platform.h"
 
 wchar_t g_urlBuffer[kPathChars] = {};
@@ -83,6 +85,7 @@ static void DownloadStart(const wchar_t* refusal) {
   if (job) {
     job->identity = identity;
     job->heartbeat = heartbeat;
+    job->infoFile = g_workflowStage == kStageInfoFile;
     StringCchCopyW(job->url, kPathChars, g_urlBuffer);
     StringCchCopyW(job->destination, kPathChars, g_destinationBuffer);
     thread = StartDownloadThread(job);
@@ -111,8 +114,18 @@ void BeginInfoFileDownload() {
 
 static_assert(kLocationChars == kPathChars, "Location is read into the URL buffer");
 
+// A build with a public key fetches only a package that the signed Info file pins by Sha256:
+// the signature then covers the very bytes that run.
+static const wchar_t* FindUnpinnedPackage() {
+  if (kInfoPublicKey[0] == L'\0') return nullptr;
+  wchar_t sha256[kSha256TextChars + 2] = {};
+  if (ReadInfoSha256(g_platformSection, g_infoFilePath, sha256)) return nullptr;
+  return L"download refused: no Sha256 for the package\n";
+}
+
 void BeginInstallerDownload() {
   const wchar_t* refusal = ReadLocation(g_platformSection, g_infoFilePath, g_urlBuffer);
+  if (!refusal) refusal = FindUnpinnedPackage();
   SetDialogText(IDC_UPDATER_STATUS, LookupText(kTextDownloading));
   ShowWindow(GetDlgItem(g_dialog, IDC_UPDATER_PROGRESS), SW_SHOW);
   InterlockedExchange(&g_workflowStage, kStagePackage);

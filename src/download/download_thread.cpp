@@ -11,6 +11,7 @@
 #include "download/progress_sink.h"
 #include "download/system_libraries.h"
 #include "download/watchdog.h"
+#include "update/info_signature.h"
 
 void FailDownload(LONG identity, const wchar_t* reason) {
   WatchdogStopFor(identity);
@@ -52,7 +53,26 @@ bool FindTransferFailure(const wchar_t* destination, HRESULT result, const Trans
   return false;
 }
 
+// The Info file is judged before any of its values is read: its size always, its signature in a
+// build with a public key. A refused one is deleted and ends as a failed download.
+static bool RefuseInfoFile(const DownloadJob& job, const MyCallback& sink) {
+  const wchar_t* refusal = nullptr;
+  if (sink.tooLarge()) {
+    refusal = L"Info file refused: larger than 1 MiB\n";
+  } else {
+    refusal = FindInfoFileRefusal(job.destination, kInfoPublicKey);
+  }
+  if (!refusal) return false;
+  DeleteFileW(job.destination);
+  FailDownload(job.identity, refusal);
+  return true;
+}
+
 static void ReportEnd(const DownloadJob& job, HRESULT result, const MyCallback& sink) {
+  if (job.infoFile && sink.tooLarge()) {
+    RefuseInfoFile(job, sink);
+    return;
+  }
   if (result == E_ABORT) {
     if (ClaimDownloadReport(job.identity)) PostMessageW(g_mainWindow, WM_WORKFLOW, kWorkflowAborted, 0);
     return;
@@ -62,6 +82,8 @@ static void ReportEnd(const DownloadJob& job, HRESULT result, const MyCallback& 
   TransferFacts facts = {sink.httpStatus(), sink.lastTotal(), sink.contentEncoded(), overHttp};
   if (FindTransferFailure(job.destination, result, facts, reason)) {
     FailDownload(job.identity, reason);
+  } else if (job.infoFile && RefuseInfoFile(job, sink)) {
+    return;
   } else if (ClaimDownloadReport(job.identity)) {
     PostMessageW(g_mainWindow, WM_WORKFLOW, kWorkflowFinished, 0);
   }
@@ -71,6 +93,7 @@ static DWORD WINAPI DownloadThread(void* parameter) {
   DownloadJob* job = static_cast<DownloadJob*>(parameter);
   {
     MyCallback sink(job->heartbeat, job->identity);
+    if (job->infoFile) sink.limitSize(kInfoFileMaxBytes);
     SystemDeleteUrlCacheEntry(job->url);
     HRESULT result = SystemUrlDownloadToFile(nullptr, job->url, job->destination, 0, &sink);
     // Whatever the totals were, this download's Watchdog ends before its report, so no code 3

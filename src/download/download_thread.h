@@ -12,6 +12,7 @@ struct DownloadJob {
   HANDLE heartbeat; // the Download thread's own duplicate of the Heartbeat event; closed by it
   wchar_t url[kPathChars];
   wchar_t destination[kPathChars];
+  bool infoFile; // the Info file: at most kInfoFileMaxBytes, and judged before any value is read
 };
 
 // What the progress sink learnt of one transfer.

@@ -26,7 +26,7 @@ unsigned ProgressPercent(ULONG progress, ULONG total) {
 
 MyCallback::MyCallback(HANDLE heartbeat, LONG identity)
     : heartbeat_(heartbeat), identity_(identity), httpStatus_(0), lastTotal_(0), contentEncoded_(false),
-      shownPercent_(0) {}
+      shownPercent_(0), sizeLimit_(0), tooLarge_(false) {}
 
 STDMETHODIMP MyCallback::QueryInterface(REFIID riid, void** object) {
   if (object && IsEqualIID(riid, IID_IHttpNegotiate)) {
@@ -102,6 +102,11 @@ STDMETHODIMP MyCallback::OnProgress(ULONG progress, ULONG progressMax, ULONG sta
   if (!IsDownloadReportPending(identity_)) return E_ABORT;
   if (g_cancelFlag == 1) {
     OutputDebugStringW(L"user cancel download proc.\n");
+    return E_ABORT;
+  }
+  // A body without a length still reports its progress as it grows.
+  if (sizeLimit_ != 0 && (progress > sizeLimit_ || progressMax > sizeLimit_)) {
+    tooLarge_ = true;
     return E_ABORT;
   }
   if (progressMax == 0) return S_OK;

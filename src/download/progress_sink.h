@@ -43,6 +43,10 @@ public:
   ULONG lastTotal() const { return lastTotal_; }   // the last non-zero total reported, else 0
   bool contentEncoded() const { return contentEncoded_; } // the response had a Content-Encoding
 
+  // Aborts the transfer once its total or progress goes beyond `bytes` (0: no limit).
+  void limitSize(ULONG bytes) { sizeLimit_ = bytes; }
+  bool tooLarge() const { return tooLarge_; } // the transfer was aborted for its size
+
 private:
   void OnBeginData(ULONG total);
   void OnData(ULONG progress, ULONG total);
@@ -53,4 +57,6 @@ private:
   ULONG lastTotal_;
   bool contentEncoded_;
   unsigned shownPercent_; // the percentage text last set, 0 when it is empty or "0%"
+  ULONG sizeLimit_;
+  bool tooLarge_;
 };

@@ -6,6 +6,7 @@
 #include <strsafe.h>
 
 #include "download/location_check.h"
+#include "update/info_signature.h"
 #include "update/info_values.h"
 #include "update/package_check.h"
 #include "update/version_check.h"
@@ -170,6 +171,14 @@ int CheckInfoFile(const CheckOptions& options, const Output& out) {
   }
   Print(out, L"Info file %s\n", options.infoPath);
   int problems = 0, present = 0;
+  // What a build with this key does first: the file's size and signature, before any value.
+  const wchar_t* refusal = FindInfoFileRefusal(options.infoPath, options.publicKey);
+  if (refusal) {
+    Print(out, L"PROBLEM: %s", refusal);
+    ++problems;
+  } else if (options.publicKey) {
+    Print(out, L"signature verified\n");
+  }
   for (int i = 0; i < kInfoSectionCount; ++i) {
     Section section = {kInfoSections[i], 0};
     Print(out, L"[%s]\n", section.name);

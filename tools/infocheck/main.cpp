@@ -1,19 +1,27 @@
 // InfoCheck.exe: the maker's console check of an Info file before it is published, built from
 // the updater's own readers and rules. Single-threaded.
 //   InfoCheck <info file> [--package <file>] [--previous <a.b.c.d>] [--public-key <key>]
+//   InfoCheck keygen <private key file> | sign <info file> <private key file> | verify <info file> <public key>
 #include <windows.h>
 
 #include "info_report.h"
+#include "info_signing.h"
 #include "output.h"
 
 static int Usage(const Output& out) {
-  Print(out, L"usage: InfoCheck <info file> [--package <file>] [--previous <a.b.c.d>] [--public-key <key>]\n");
+  Print(out, L"usage: InfoCheck <info file> [--package <file>] [--previous <a.b.c.d>] [--public-key <key>]\n"
+             L"       InfoCheck keygen <private key file>\n"
+             L"       InfoCheck sign <info file> <private key file>\n"
+             L"       InfoCheck verify <info file> <public key>\n");
   return kCheckUsage;
 }
 
 int wmain(int argc, wchar_t** argv) {
   Output out = StandardOutput();
   if (argc < 2) return Usage(out);
+  if (lstrcmpW(argv[1], L"keygen") == 0) return argc == 3 ? KeygenCommand(argv[2], out) : Usage(out);
+  if (lstrcmpW(argv[1], L"sign") == 0) return argc == 4 ? SignCommand(argv[2], argv[3], out) : Usage(out);
+  if (lstrcmpW(argv[1], L"verify") == 0) return argc == 4 ? VerifyCommand(argv[2], argv[3], out) : Usage(out);
   CheckOptions options = {};
   for (int i = 1; i < argc; ++i) {
     const wchar_t* argument = argv[i];
