@@ -1,9 +1,9 @@
 // The update check against the test web server (fixture `http_server`), which answers for the
 // maker's download server at the compiled-in Info-file address: the latest version, an update
-// offered in Update mode and ignored or installed, and a whole first run through the download,
-// the installation and the restart offer; the spellings of the switch, and the Info-file section
-// each workstation platform reads. The installer package served is qentraSvc.exe, which
-// records its command line and exits with 0.
+// offered in Update mode (with the percentage it keeps) and ignored or installed, and a whole
+// first run through the download, the installation and the restart offer; the spellings of the
+// switch, and the Info-file section each workstation platform reads. The installer package served
+// is qentraSvc.exe, which records its command line and exits with 0.
 #include <gtest/gtest.h>
 
 #include "e2e/e2e_support.h"
@@ -118,6 +118,30 @@ TEST_F(UpdateFlow, UpdateModeOffersTheNewerVersionAndIgnoreEndsIt) {
   ASSERT_TRUE(driver::PressButton(dialog, driver::kIgnore));
   ExpectOrderlyEnd(true);
   EXPECT_EQ("", record_.Text()) << "Ignore ran the package";
+}
+
+// The Info file arrives in pieces, so the progress sink reports data and sets a percentage; the
+// Update offered screen keeps that last percentage beside Install and Ignore, the bar hidden.
+// (Sent in one go over the loopback, Wine makes no data report and the text stays empty.)
+TEST_F(UpdateFlow, UpdateOfferedKeepsThePercentageOfTheInfoFileDownload) {
+  // Comment lines make the file large enough for several reads of WinINet's.
+  std::string info = InfoFile("2.0.0.1");
+  for (int line = 0; line < 512; ++line) info += ";" + std::string(61, '-') + "\r\n";
+  ASSERT_TRUE(served_.Serve(kInfoPath, info)); // first: it clears a stale fault
+  ASSERT_TRUE(served_.ServeFault(kInfoPath, "drip 0.1 " + std::to_string(info.size() / 4 + 1)));
+  Start(L"-update");
+  HWND dialog = updater_.WaitForVisibleDialog(e2e::kShowMs);
+  ASSERT_NE(nullptr, dialog) << "no update offer\n" << updater_.Describe();
+  driver::ControlState percent = driver::ReadControl(dialog, driver::kPercent);
+  EXPECT_TRUE(percent.visible) << updater_.Describe();
+  EXPECT_EQ(L"100%", percent.text) << "the percentage of the Info file download\n" << updater_.Describe();
+  EXPECT_FALSE(driver::ReadControl(dialog, driver::kProgress).visible) << updater_.Describe();
+  EXPECT_TRUE(driver::ReadControl(dialog, driver::kInstall).visible);
+  EXPECT_TRUE(driver::ReadControl(dialog, driver::kIgnore).visible);
+  EXPECT_GE(e2e::RequestCount(kInfoPath), 1);
+
+  ASSERT_TRUE(updater_.CloseDialog(false));
+  ExpectOrderlyEnd(true);
 }
 
 TEST_F(UpdateFlow, UpdateModeInstallRunsThePackageAndOffersTheRestart) {
