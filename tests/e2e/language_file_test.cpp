@@ -1,7 +1,7 @@
 // A Language file beside the program, chosen by the user's language: this program runs with
 // LC_ALL=de_DE.UTF-8 (language 0x0407) and a generated de_DE locale (LOCPATH), which the updater
 // it starts inherits. The updater is copied into a folder whose name has a blank and an umlaut,
-// with a "qentra.0407" beside it.
+// with a "qentra.0407", only a "qentra.0409" or no Language file at all beside it.
 #include <gtest/gtest.h>
 
 #include "e2e/e2e_support.h"
@@ -47,9 +47,33 @@ protected:
 
   void Start(const std::wstring& statusText) {
     ASSERT_TRUE(testing_support::WriteUtf16File(folder_ + L"\\qentra.0407", GermanStrings(statusText)));
+    Launch();
+  }
+
+  // Starts the copy with whatever Language files lie beside it and waits for the Offer.
+  void Launch() {
     ASSERT_TRUE(updater_.Start(e2e::UpdaterOptions(L"", program_))) << driver::Utf8(updater_.startError());
     dialog_ = updater_.WaitForVisibleDialog(e2e::kShowMs);
     ASSERT_NE(nullptr, dialog_) << "no visible updater dialog\n" << updater_.Describe();
+  }
+
+  // The locate step's outputs: the folder line, the 0407 path and, when that file is missing,
+  // the 0409 path; the next output is no path of a Language file.
+  void ExpectLocateOutputs(bool fallback) {
+    std::vector<std::string> m = updater_.DebugMessages();
+    std::vector<std::string> expected = {"this execute file is in folder : ", Ansi(folder_), "\n",
+                                         Ansi(folder_ + L"\\qentra.0407")};
+    if (fallback) expected.push_back(Ansi(folder_ + L"\\qentra.0409"));
+    ASSERT_GE(m.size(), expected.size()) << updater_.Describe();
+    for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(expected[i], m[i]) << "output " << i;
+    if (m.size() > expected.size()) {
+      EXPECT_EQ(std::string::npos, m[expected.size()].find("qentra.")) << driver::Printable(m[expected.size()]);
+    }
+  }
+
+  void CloseAndWait() {
+    ASSERT_TRUE(updater_.CloseDialog(false));
+    EXPECT_TRUE(updater_.WaitForExit(e2e::kEndMs)) << updater_.Describe();
   }
 
   testing_support::TempDir temp_; // outlives the updater, which runs from it
@@ -113,6 +137,59 @@ TEST_F(LanguageFile, OnlyTheFirstOfTwoLinksInTheStatusTextOpens) {
 
   ASSERT_TRUE(updater_.CloseDialog(false));
   EXPECT_TRUE(updater_.WaitForExit(e2e::kEndMs)) << updater_.Describe();
+}
+
+// Without "qentra.0407" the English file "qentra.0409" is read: it may replace English texts too.
+TEST_F(LanguageFile, WithoutTheUsersFileTheEnglishFileIsUsed) {
+  ASSERT_TRUE(testing_support::WriteUtf16File(folder_ + L"\\qentra.0409",
+                                              L"[strings]\r\n3=Get It Now\r\n4=Not Yet\r\n"));
+  Launch();
+  EXPECT_EQ(L"Get It Now", driver::ReadControl(dialog_, driver::kDownloadNow).text) << updater_.Describe();
+  EXPECT_EQ(L"Not Yet", driver::ReadControl(dialog_, driver::kDownloadLater).text);
+  EXPECT_EQ(L"Plinthware Updater", driver::ReadWindowText(dialog_));
+  EXPECT_EQ(L"The basic driver was installed.", driver::ReadControl(dialog_, driver::kStatusLink).text);
+  ExpectLocateOutputs(true);
+  CloseAndWait();
+}
+
+TEST_F(LanguageFile, WithoutAnyFileTheBuiltInTextsShow) {
+  Launch();
+  struct Expected {
+    int id;
+    const wchar_t* text;
+  };
+  const Expected kTexts[] = {
+      {driver::kStatusLink, L"The basic driver was installed."}, {driver::kDownloadNow, L"Download Now"},
+      {driver::kDownloadLater, L"Download Later"},               {driver::kInstall, L"Install"},
+      {driver::kIgnore, L"Ignore"},                              {driver::kRestartNow, L"Restart Now"},
+      {driver::kRestartLater, L"Restart Later"},
+  };
+  EXPECT_EQ(L"Plinthware Updater", driver::ReadWindowText(dialog_));
+  for (const Expected& e : kTexts)
+    EXPECT_EQ(e.text, driver::ReadControl(dialog_, e.id).text) << "control " << e.id << "\n" << updater_.Describe();
+  ExpectLocateOutputs(true);
+  CloseAndWait();
+}
+
+// A UTF-16 file carries any letters: umlauts, a sharp s and Japanese are shown exactly. A key
+// with nothing after its equals sign is an override too: button 1 shows an empty caption.
+TEST_F(LanguageFile, NonAsciiTextsShowExactlyAndAnEmptyValueOverrides) {
+  const wchar_t kTitle[] = L"Plinthware-Aktualisierung \u00fcber \u00c4nderungen";
+  const wchar_t kLater[] = L"Sp\u00e4ter \u2013 Gr\u00f6\u00dfe";
+  const wchar_t kStatus[] = L"\u57fa\u672c\u30c9\u30e9\u30a4\u30d0\u30fc\u304c\u30a4\u30f3\u30b9\u30c8\u30fc\u30eb"
+                            L"\u3055\u308c\u307e\u3057\u305f\u3002";
+  ASSERT_TRUE(testing_support::WriteUtf16File(folder_ + L"\\qentra.0407",
+                                              std::wstring(L"[strings]\r\n0=") + kTitle + L"\r\n1=" + kStatus +
+                                                  L"\r\n3=\r\n4=" + kLater + L"\r\n"));
+  Launch();
+  EXPECT_EQ(kTitle, driver::ReadWindowText(dialog_));
+  EXPECT_EQ(kStatus, driver::ReadControl(dialog_, driver::kStatusLink).text) << updater_.Describe();
+  EXPECT_EQ(kLater, driver::ReadControl(dialog_, driver::kDownloadLater).text);
+  driver::ControlState now = driver::ReadControl(dialog_, driver::kDownloadNow);
+  EXPECT_TRUE(now.visible);
+  EXPECT_EQ(L"", now.text) << "key 3 with an empty value";
+  ExpectLocateOutputs(false);
+  CloseAndWait();
 }
 
 } // namespace
