@@ -1,0 +1,154 @@
+// The auto-launch task at the updater's start, against the Task Scheduler of the Wine prefix: a
+// task registered beforehand (with schtasks, as an installer of the product family would) is gone
+// once the Offer shows, a missing one leaves no diagnostic, and an unsupported edition, which ends
+// before the removal, leaves a registered task in place.
+#include <gtest/gtest.h>
+
+#include <objbase.h>
+#include <oleauto.h>
+#include <taskschd.h>
+
+#include "e2e/e2e_support.h"
+
+namespace {
+
+const wchar_t kTaskName[] = L"Execute Qentra For Auto Launcher Task";
+
+// MinGW's import libraries lack these two.
+const CLSID kTaskSchedulerClass = {0x0F87369F, 0xA4E5, 0x4CFC, {0xBD, 0x3E, 0x73, 0xE6, 0x15, 0x45, 0x72, 0xDD}};
+const IID kTaskServiceInterface = {0x2FABA4C7, 0x4DA9, 0x4013, {0x96, 0x97, 0x20, 0xCC, 0x3F, 0xD4, 0x0F, 0x85}};
+
+const char* const kDiagnostics[] = {"CoInitializeSecurity failed.\n", "Failed to create an instance of ITaskService.\n",
+                                    "ITaskService::Connect failed.\n", "Cannot get Root Folder pointer.\n"};
+
+const wchar_t kTaskXml[] =
+    L"<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n"
+    L"<Task version=\"1.2\" xmlns=\"http://schemas.microsoft.com/windows/2004/02/mit/task\">\r\n"
+    L"  <RegistrationInfo><Description>Auto-launch task registered by an end-to-end test</Description></RegistrationInfo>\r\n"
+    L"  <Settings><Enabled>false</Enabled></Settings>\r\n"
+    L"  <Actions Context=\"Author\"><Exec><Command>C:\\windows\\system32\\notepad.exe</Command></Exec></Actions>\r\n"
+    L"</Task>\r\n";
+
+// Runs schtasks.exe from the system directory with `arguments`; its exit code, or -1 when it did
+// not end within 20 seconds.
+long RunSchtasks(const std::wstring& arguments) {
+  std::wstring program = e2e::SystemDirectory() + L"\\schtasks.exe";
+  std::wstring commandLine = L"schtasks.exe " + arguments;
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &process))
+    return -1;
+  long result = -1;
+  DWORD exitCode = 0;
+  if (WaitForSingleObject(process.hProcess, 20000) == WAIT_OBJECT_0 && GetExitCodeProcess(process.hProcess, &exitCode))
+    result = static_cast<long>(exitCode);
+  else
+    TerminateProcess(process.hProcess, 1);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return result;
+}
+
+// Asks the Task Scheduler through COM whether the task exists: S_OK, 0x80070002 when it does
+// not, or the failure met on the way.
+HRESULT LookUpTask() {
+  ITaskService* service = nullptr;
+  HRESULT result = CoCreateInstance(kTaskSchedulerClass, nullptr, CLSCTX_INPROC_SERVER, kTaskServiceInterface,
+                                    reinterpret_cast<void**>(&service));
+  if (FAILED(result)) return result;
+  VARIANT empty;
+  VariantInit(&empty);
+  result = service->Connect(empty, empty, empty, empty);
+  ITaskFolder* folder = nullptr;
+  BSTR root = SysAllocString(L"\\");
+  if (SUCCEEDED(result)) result = service->GetFolder(root, &folder);
+  SysFreeString(root);
+  if (SUCCEEDED(result)) {
+    BSTR name = SysAllocString(kTaskName);
+    IRegisteredTask* task = nullptr;
+    result = folder->GetTask(name, &task);
+    if (task) task->Release();
+    SysFreeString(name);
+    folder->Release();
+  }
+  service->Release();
+  return result;
+}
+
+std::string Hex(HRESULT value) {
+  char text[16] = {};
+  snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(value));
+  return text;
+}
+
+class AutoLaunchTask : public testing::Test {
+protected:
+  static void SetUpTestSuite() { CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
+  static void TearDownTestSuite() { CoUninitialize(); }
+
+  void SetUp() override {
+    ASSERT_FALSE(e2e::UpdaterPath().empty()) << "PLINTHWARE_UPDATER_EXE names no program";
+    DeleteTask();
+    ASSERT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), LookUpTask()) << "a task stays from before";
+  }
+  void TearDown() override { DeleteTask(); }
+
+  void DeleteTask() { RunSchtasks(L"/delete /f /tn \"" + std::wstring(kTaskName) + L"\""); }
+
+  testing::AssertionResult RegisterTask() {
+    std::wstring xml = temp_.file(L"task.xml");
+    if (!testing_support::WriteUtf16File(xml, kTaskXml)) return testing::AssertionFailure() << "no task file";
+    long created = RunSchtasks(L"/create /tn \"" + std::wstring(kTaskName) + L"\" /xml \"" + xml + L"\"");
+    if (created != 0) return testing::AssertionFailure() << "schtasks /create ended with " << created;
+    HRESULT found = LookUpTask();
+    if (found != S_OK) return testing::AssertionFailure() << "the registered task is not found: " << Hex(found);
+    return testing::AssertionSuccess();
+  }
+
+  static testing::AssertionResult HasNoTaskDiagnostic(const std::vector<std::string>& messages) {
+    for (const std::string& m : messages) {
+      for (const char* diagnostic : kDiagnostics) {
+        if (m == diagnostic) return testing::AssertionFailure() << "diagnostic \"" << driver::Printable(m) << "\"";
+      }
+    }
+    return testing::AssertionSuccess();
+  }
+
+  testing_support::TempDir temp_;
+};
+
+// Start-up removes the task before it shows the Offer, quietly whether there was one or not.
+TEST_F(AutoLaunchTask, IsGoneOnceTheOfferShowsWithNoDiagnosticEitherWay) {
+  for (bool registered : {true, false}) {
+    SCOPED_TRACE(registered ? "task registered" : "no task");
+    if (registered) {
+      ASSERT_TRUE(RegisterTask());
+    }
+    driver::UpdaterProcess updater;
+    ASSERT_TRUE(updater.Start(e2e::UpdaterOptions())) << driver::Utf8(updater.startError());
+    ASSERT_NE(nullptr, updater.WaitForVisibleDialog(e2e::kShowMs)) << updater.Describe();
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), LookUpTask()) << "the task is still registered";
+    EXPECT_TRUE(HasNoTaskDiagnostic(updater.DebugMessages())) << updater.Describe();
+    ASSERT_TRUE(updater.PostMainCommand(driver::kExitCommand));
+    ASSERT_TRUE(updater.WaitForExit(e2e::kEndMs)) << "still running\n" << updater.Describe();
+    EXPECT_TRUE(HasNoTaskDiagnostic(updater.DebugMessages())) << updater.Describe();
+  }
+}
+
+TEST_F(AutoLaunchTask, StaysWhenTheEditionIsUnsupported) {
+  ASSERT_TRUE(RegisterTask());
+  e2e::ScopedWineVersion version(L"PlinthwareUpdater.exe", L"win2008"); // 6.0 server
+  ASSERT_TRUE(version.set());
+  driver::UpdaterProcess updater;
+  ASSERT_TRUE(updater.Start(e2e::UpdaterOptions())) << driver::Utf8(updater.startError());
+  DWORD exitCode = 1;
+  ASSERT_TRUE(updater.WaitForExit(e2e::kEndMs, &exitCode)) << "still running\n" << updater.Describe();
+  EXPECT_EQ(0u, exitCode);
+  EXPECT_FALSE(updater.AnyWindowEverVisible());
+  EXPECT_EQ(S_OK, LookUpTask()) << "a task was removed although the edition is unsupported";
+  EXPECT_TRUE(HasNoTaskDiagnostic(updater.DebugMessages())) << updater.Describe();
+}
+
+} // namespace
