@@ -2,13 +2,7 @@
 // CNG (bcrypt.dll from the system directory). Runs on the Download thread; the helpers are pure.
 #include "update/info_signature.h"
 
-#include <bcrypt.h>
-
-#include "download/system_libraries.h"
-
-#ifndef NT_SUCCESS
-#define NT_SUCCESS(status) (static_cast<NTSTATUS>(status) >= 0)
-#endif
+#include "update/sha256.h"
 
 const char kSignaturePrefix[] = "; signature=";
 
@@ -58,63 +52,16 @@ struct Cng {
   decltype(&BCryptVerifySignature) verifySignature;
 };
 
-template <typename Function>
-bool Resolve(const char* name, Function* function) {
-  *function = ProcedureAs<Function>(SystemProcedure(L"bcrypt.dll", name));
-  return *function != nullptr;
-}
-
 bool LoadCng(Cng* cng) {
-  return Resolve("BCryptOpenAlgorithmProvider", &cng->openAlgorithmProvider) &&
-         Resolve("BCryptCloseAlgorithmProvider", &cng->closeAlgorithmProvider) &&
-         Resolve("BCryptImportKeyPair", &cng->importKeyPair) && Resolve("BCryptDestroyKey", &cng->destroyKey) &&
-         Resolve("BCryptVerifySignature", &cng->verifySignature);
+  return ResolveBcrypt("BCryptOpenAlgorithmProvider", &cng->openAlgorithmProvider) &&
+         ResolveBcrypt("BCryptCloseAlgorithmProvider", &cng->closeAlgorithmProvider) &&
+         ResolveBcrypt("BCryptImportKeyPair", &cng->importKeyPair) && ResolveBcrypt("BCryptDestroyKey", &cng->destroyKey) &&
+         ResolveBcrypt("BCryptVerifySignature", &cng->verifySignature);
 }
 
-// SHA-256 of a buffer through the hash object interface (BCryptHash needs Windows 10).
-bool Sha256(const BYTE* data, size_t size, BYTE digest[32]) {
-  typedef NTSTATUS(WINAPI * CreateHash)(BCRYPT_ALG_HANDLE, BCRYPT_HASH_HANDLE*, PUCHAR, ULONG, PUCHAR, ULONG, ULONG);
-  typedef NTSTATUS(WINAPI * HashData)(BCRYPT_HASH_HANDLE, PUCHAR, ULONG, ULONG);
-  typedef NTSTATUS(WINAPI * FinishHash)(BCRYPT_HASH_HANDLE, PUCHAR, ULONG, ULONG);
-  typedef NTSTATUS(WINAPI * DestroyHash)(BCRYPT_HASH_HANDLE);
-  typedef NTSTATUS(WINAPI * GetProperty)(BCRYPT_HANDLE, LPCWSTR, PUCHAR, ULONG, ULONG*, ULONG);
-  decltype(&BCryptOpenAlgorithmProvider) open = nullptr;
-  decltype(&BCryptCloseAlgorithmProvider) close = nullptr;
-  CreateHash create = nullptr;
-  HashData hashData = nullptr;
-  FinishHash finish = nullptr;
-  DestroyHash destroy = nullptr;
-  GetProperty getProperty = nullptr;
-  if (!Resolve("BCryptOpenAlgorithmProvider", &open) || !Resolve("BCryptCloseAlgorithmProvider", &close) ||
-      !Resolve("BCryptCreateHash", &create) || !Resolve("BCryptHashData", &hashData) ||
-      !Resolve("BCryptFinishHash", &finish) || !Resolve("BCryptDestroyHash", &destroy) ||
-      !Resolve("BCryptGetProperty", &getProperty)) {
-    return false;
-  }
-  BCRYPT_ALG_HANDLE algorithm = nullptr;
-  if (!NT_SUCCESS(open(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0))) return false;
-  // Vista wants the hash object's memory from the caller.
-  DWORD objectLength = 0, got = 0;
-  bool hashed = false;
-  if (NT_SUCCESS(getProperty(algorithm, BCRYPT_OBJECT_LENGTH, reinterpret_cast<PUCHAR>(&objectLength),
-                             sizeof objectLength, &got, 0))) {
-    BYTE* object = static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), 0, objectLength ? objectLength : 1));
-    BCRYPT_HASH_HANDLE hash = nullptr;
-    if (object && NT_SUCCESS(create(algorithm, &hash, object, objectLength, nullptr, 0, 0))) {
-      hashed = true;
-      // ULONG-sized pieces: the data is at most kInfoFileMaxBytes here, but the rule costs nothing.
-      for (size_t done = 0; hashed && done < size;) {
-        ULONG piece = size - done > 0x40000000 ? 0x40000000 : static_cast<ULONG>(size - done);
-        hashed = NT_SUCCESS(hashData(hash, const_cast<PUCHAR>(data + done), piece, 0));
-        done += piece;
-      }
-      hashed = hashed && NT_SUCCESS(finish(hash, digest, 32, 0));
-      destroy(hash);
-    }
-    if (object) HeapFree(GetProcessHeap(), 0, object);
-  }
-  close(algorithm, 0);
-  return hashed;
+bool Sha256(const BYTE* data, size_t size, BYTE digest[kSha256Bytes]) {
+  Sha256Hash hash;
+  return hash.Add(data, size) && hash.Finish(digest);
 }
 
 // Reads the whole file, up to kInfoFileMaxBytes + 1 bytes (one more shows it is too large).
@@ -194,7 +141,7 @@ bool VerifyP256Signature(const BYTE publicKey[kPublicKeyBytes], const BYTE* data
                          const BYTE signature[kSignatureBytes]) {
   Cng cng = {};
   if (!LoadCng(&cng)) return false;
-  BYTE digest[32] = {};
+  BYTE digest[kSha256Bytes] = {};
   if (!Sha256(data, size, digest)) return false;
   // BCRYPT_ECCPUBLIC_BLOB: the header, then X and Y.
   BYTE blob[sizeof(BCRYPT_ECCKEY_BLOB) + kPublicKeyBytes] = {};

@@ -3,7 +3,8 @@
 #pragma once
 #include <windows.h>
 
-const int kSha256Bytes = 32;
+#include "update/sha256.h"
+
 const int kSha256TextChars = 64; // hexadecimal digits, without terminator
 
 // True when `text` is exactly 64 hexadecimal digits, in any case. A null text is not.
