@@ -1,0 +1,289 @@
+// Signed Info files end to end: PlinthwareUpdaterSigned.exe (built with the test-only public key)
+// against the test web server (fixture `http_server`) and the real NSIS packages. A file signed
+// with the test-only key installs the package it pins by Sha256; every other file ends in a box at
+// once with no package run; the default build reads the same signed file as any other.
+#include <windows.h>
+
+#include <bcrypt.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "e2e/e2e_support.h"
+#include "e2e/served_files.h"
+#include "info_report.h"
+#include "info_signing.h"
+#include "package/package_record.h"
+#include "update/info_signature.h"
+
+namespace {
+
+using testing_support::ReadBytes;
+using testing_support::WriteBytes;
+
+const char kInfoPath[] = "/plinthware/vrel_info.ini";
+const char kPackagePath[] = "/e2e-tests/vrel_setup.exe";
+const wchar_t kNetworkError[] = L"An network error has occurred. Please retry later.";
+const wchar_t kInstallFailed[] = L"Plinthware could not be installed. Please retry later.";
+const wchar_t kInstalledText[] =
+    L"Plinthware installed successfully. Before you can use Plinthware, you must restart your computer.";
+// A refusal is a failed download: its box follows at once, far inside the Watchdog's 20 s.
+const DWORD kAtOnceMs = 8000;
+
+std::wstring FromEnvironment(const wchar_t* name) {
+  wchar_t value[4096] = {};
+  DWORD length = GetEnvironmentVariableW(name, value, ARRAYSIZE(value));
+  if (length == 0 || length >= ARRAYSIZE(value)) return std::wstring();
+  return driver::WindowsPathOf(value);
+}
+
+std::wstring PackageFile(const wchar_t* name) {
+  std::wstring folder = FromEnvironment(L"PLINTHWARE_PACKAGES_DIR");
+  return folder.empty() ? folder : folder + L"\\" + name;
+}
+
+std::wstring TempFile(const wchar_t* name) {
+  wchar_t folder[MAX_PATH] = {};
+  GetTempPathW(ARRAYSIZE(folder), folder);
+  return std::wstring(folder) + name;
+}
+
+// SHA-256 of a file as 64 lowercase hex digits, through CNG directly rather than the updater's
+// own hashing, so that a fault there cannot hide here. Empty when the file cannot be read.
+std::string Sha256Hex(const std::wstring& path) {
+  std::string bytes = ReadBytes(path);
+  if (bytes.empty()) return std::string();
+  BCRYPT_ALG_HANDLE algorithm = nullptr;
+  if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0))) return "";
+  BCRYPT_HASH_HANDLE hash = nullptr;
+  UCHAR digest[32] = {};
+  bool hashed = BCRYPT_SUCCESS(BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0)) &&
+                BCRYPT_SUCCESS(BCryptHashData(hash, reinterpret_cast<PUCHAR>(&bytes[0]), static_cast<ULONG>(bytes.size()), 0)) &&
+                BCRYPT_SUCCESS(BCryptFinishHash(hash, digest, sizeof digest, 0));
+  if (hash) BCryptDestroyHash(hash);
+  BCryptCloseAlgorithmProvider(algorithm, 0);
+  if (!hashed) return std::string();
+  static const char kHex[] = "0123456789abcdef";
+  std::string text;
+  for (UCHAR b : digest) {
+    text += kHex[b >> 4];
+    text += kHex[b & 15];
+  }
+  return text;
+}
+
+// Wine reports Windows 7 (6.1 workstation) when no version is set for the program.
+std::string InfoFile(const std::string& sha256) {
+  std::string text = std::string("[platform_win7]\r\nVersion=1.0.0.6\r\nLocation=http://download.orvane.com") +
+                     kPackagePath + "\r\nInstConfig=vrel_setup.exe /S\r\n";
+  if (!sha256.empty()) text += "Sha256=" + sha256 + "\r\n";
+  return text;
+}
+
+void Collect(void* context, const wchar_t* text) { *static_cast<std::wstring*>(context) += text; }
+
+// The signature line for `bytes` by the private key file `keyPath`, through InfoCheck's own
+// pieces: InfoCheck sign itself refuses to sign a file beyond 1 MiB.
+std::string SignatureLine(const std::string& bytes, const std::wstring& keyPath) {
+  BYTE key[kPrivateKeyBytes] = {};
+  BYTE signature[kSignatureBytes] = {};
+  char text[kSignatureChars + 1] = {};
+  if (!ReadPrivateKeyFile(keyPath.c_str(), key) ||
+      !SignP256(key, reinterpret_cast<const BYTE*>(bytes.data()), bytes.size(), signature) ||
+      !EncodeBase64(signature, kSignatureBytes, text, sizeof text))
+    return std::string();
+  return std::string(kSignaturePrefix) + text + "\r\n";
+}
+
+class SignedInfo : public testing::Test {
+protected:
+  void SetUp() override {
+    ASSERT_FALSE(e2e::Docroot().empty()) << "no test web server (PLINTHWARE_TEST_DOCROOT)";
+    ASSERT_FALSE(PackageFile(L"vrel_setup_1.0.0.6.exe").empty()) << "PLINTHWARE_PACKAGES_DIR is not set";
+    ASSERT_FALSE(defaultUpdater_.empty()) << "PLINTHWARE_DEFAULT_UPDATER_EXE is not set";
+    ASSERT_FALSE(testKey_.empty()) << "PLINTHWARE_TEST_INFO_KEY_FILE is not set";
+    ASSERT_EQ(64u, package_.size()) << "cannot hash the package";
+    ASSERT_TRUE(e2e::RemoveCompanion());
+    ASSERT_TRUE(installed_.set());
+    e2e::DeleteInstallMarker();
+  }
+
+  // InfoCheck sign on `text` with `keyPath`; returns the signed bytes.
+  std::string Signed(const std::string& text, const std::wstring& keyPath) {
+    std::wstring path = folder_.file(L"vrel_info.ini");
+    EXPECT_TRUE(WriteBytes(path, text));
+    std::wstring report;
+    Output out = {Collect, &report};
+    EXPECT_EQ(kCheckPassed, SignCommand(path.c_str(), keyPath.c_str(), out)) << driver::Utf8(report);
+    return ReadBytes(path);
+  }
+
+  // Clears what an earlier run left, starts `program` with the package run record, waits for
+  // the Offer and presses Download Now. Returns the tick of the press.
+  DWORD StartDownload(driver::UpdaterProcess& updater, const std::wstring& program) {
+    DeleteFileW(record_.c_str());
+    DeleteFileW(TempFile(L"vrel_setup.exe").c_str());
+    DeleteFileW(TempFile(L"vrel_info").c_str());
+    e2e::DeleteInstallMarker();
+    driver::LaunchOptions options = e2e::ServedUpdaterOptions(L"");
+    options.program = program;
+    options.environment.push_back({package_record::kRecordVariable, record_, false});
+    EXPECT_TRUE(updater.Start(options)) << driver::Utf8(updater.startError());
+    HWND dialog = updater.WaitForVisibleDialog(e2e::kShowMs);
+    EXPECT_NE(nullptr, dialog) << "no Offer screen\n" << updater.Describe();
+    DWORD pressed = GetTickCount();
+    EXPECT_TRUE(driver::PressButton(dialog, driver::kDownloadNow));
+    return pressed;
+  }
+
+  e2e::ServedFiles served_;
+  e2e::ScopedInstalledVersion installed_{L"1.0.0.0"};
+  testing_support::TempDir folder_;
+  std::wstring record_ = folder_.file(L"package_record.txt");
+  std::wstring defaultUpdater_ = FromEnvironment(L"PLINTHWARE_DEFAULT_UPDATER_EXE");
+  std::wstring testKey_ = FromEnvironment(L"PLINTHWARE_TEST_INFO_KEY_FILE");
+  std::string package_ = Sha256Hex(PackageFile(L"vrel_setup_1.0.0.6.exe"));
+};
+
+// keygen's key file holds X || Y || d: the public key is its first 64 bytes.
+std::wstring PublicKeyOf(const std::wstring& keyPath) {
+  BYTE key[kPrivateKeyBytes] = {};
+  char text[kSignatureChars + 1] = {};
+  if (!ReadPrivateKeyFile(keyPath.c_str(), key) || !EncodeBase64(key, kPublicKeyBytes, text, sizeof text)) return L"";
+  return std::wstring(text, text + strlen(text));
+}
+
+// The round trip: InfoCheck signs and verifies, the signed build installs, and so does the
+// default build, for which the signature line is one more INI comment.
+TEST_F(SignedInfo, ASignedFilePinningItsPackageInstallsWithEitherBuild) {
+  std::string info = Signed(InfoFile(package_), testKey_);
+  ASSERT_EQ(0u, info.find(InfoFile(package_))) << info;
+  {
+    std::wstring path = folder_.file(L"check.ini");
+    ASSERT_TRUE(WriteBytes(path, info));
+    std::wstring report;
+    Output out = {Collect, &report};
+    EXPECT_EQ(kCheckPassed, VerifyCommand(path.c_str(), PublicKeyOf(testKey_).c_str(), out)) << driver::Utf8(report);
+  }
+  ASSERT_TRUE(served_.Serve(kInfoPath, info));
+  ASSERT_TRUE(served_.ServeFile(kPackagePath, PackageFile(L"vrel_setup_1.0.0.6.exe")));
+
+  struct Build {
+    const char* name;
+    std::wstring program;
+  };
+  const Build builds[] = {{"signed build", e2e::UpdaterPath()}, {"default build", defaultUpdater_}};
+  for (const Build& build : builds) {
+    SCOPED_TRACE(build.name);
+    // The package of the row before has installed 1.0.0.6.
+    e2e::ScopedInstalledVersion installed(L"1.0.0.0");
+    ASSERT_TRUE(installed.set());
+    driver::UpdaterProcess updater;
+    StartDownload(updater, build.program);
+    ASSERT_TRUE(updater.WaitForControlText(driver::kStatusLink, kInstalledText, e2e::kShowMs))
+        << "no restart offer\n" << updater.Describe();
+    std::vector<package_record::PackageRun> runs = package_record::ReadPackageRecord(record_);
+    ASSERT_EQ(1u, runs.size()) << package_record::DescribePackageRecord(record_);
+    EXPECT_EQ(L"vrel_setup.exe /S", runs[0].commandLine);
+    EXPECT_EQ(L"1.0.0.6", runs[0].packageVersion);
+    EXPECT_TRUE(runs[0].silent);
+    EXPECT_TRUE(runs[0].wroteVersion);
+    EXPECT_EQ(0, runs[0].exitCode);
+    EXPECT_EQ(info, ReadBytes(TempFile(L"vrel_info"))) << "the Info file kept is not the one served";
+    ASSERT_TRUE(driver::PressButton(updater.UpdaterDialog(), driver::kRestartLater));
+    DWORD exitCode = 1;
+    ASSERT_TRUE(updater.WaitForExit(e2e::kEndMs, &exitCode)) << "still running\n" << updater.Describe();
+    EXPECT_EQ(0u, exitCode);
+    EXPECT_TRUE(e2e::EndsWithShutdownOutputs(updater.DebugMessages(), false));
+    driver::RegistryValue marker = e2e::ReadInstallMarker();
+    EXPECT_TRUE(marker.exists && marker.type == REG_DWORD && marker.dword == 1) << "no install marker";
+  }
+}
+
+struct Refusal {
+  const char* name;
+  std::string info;           // the Info file served
+  const wchar_t* package;     // the package served, of PLINTHWARE_PACKAGES_DIR
+  const char* output;         // the start of the debugger output that names the refusal
+  const wchar_t* box;         // the box that ends the run
+  bool packageFetched;        // the package is requested (and then refused)
+  bool infoKept;              // the Info file stays in the temporary folder
+};
+
+// Each ends as decided, at once, with the dialog hidden before its box, and nothing run. Only the
+// package that does not match its Sha256 is fetched at all; it is deleted unrun.
+TEST_F(SignedInfo, EveryOtherFileEndsAtOnceWithNothingRun) {
+  std::wstring otherKey = folder_.file(L"other.key");
+  {
+    std::wstring report;
+    Output out = {Collect, &report};
+    ASSERT_EQ(kCheckPassed, KeygenCommand(otherKey.c_str(), out)) << driver::Utf8(report);
+  }
+  const std::string pinned = InfoFile(package_);
+  const std::string good = Signed(pinned, testKey_);
+  const size_t line = pinned.size(); // where the signature line begins
+  std::string flipped = good;
+  flipped[pinned.find("1.0.0.6") + 6] ^= 0x01; // Version 1.0.0.7
+  // Over 1 MiB of comments, validly signed: the size alone refuses it.
+  std::string large = pinned;
+  while (large.size() < 2 * 1024 * 1024) large += "; " + std::string(76, 'x') + "\r\n";
+  large += SignatureLine(large, testKey_);
+  ASSERT_GT(large.size(), 2u * 1024 * 1024);
+
+  const char kNoSignature[] = "Info file refused: no well-formed signature line";
+  const char kNotVerified[] = "Info file refused: the signature does not verify";
+  const wchar_t* p6 = L"vrel_setup_1.0.0.6.exe";
+  const Refusal refusals[] = {
+      {"unsigned", pinned, p6, kNoSignature, kNetworkError, false, false},
+      {"truncated signature", good.substr(0, good.size() - 6) + "\r\n", p6, kNoSignature, kNetworkError, false, false},
+      {"signature of another key", Signed(pinned, otherKey), p6, kNotVerified, kNetworkError, false, false},
+      {"one flipped byte", flipped, p6, kNotVerified, kNetworkError, false, false},
+      {"a line added before the signature", good.substr(0, line) + "Version=9.9.9.9\r\n" + good.substr(line), p6,
+       kNotVerified, kNetworkError, false, false},
+      {"a line added after the signature", good + "Version=9.9.9.9\r\n", p6, kNoSignature, kNetworkError, false, false},
+      {"bytes after the signature", good + "x", p6, kNoSignature, kNetworkError, false, false},
+      {"Sha256 missing", Signed(InfoFile(""), testKey_), p6, "download refused: no Sha256 for the package",
+       kNetworkError, false, true},
+      {"a package that does not match Sha256", good, L"vrel_setup_1.0.0.7.exe",
+       "package refused: Sha256 does not match", kInstallFailed, true, true},
+      {"2 MiB", large, p6, "Info file refused: larger than 1 MiB", kNetworkError, false, false},
+  };
+  for (const Refusal& r : refusals) {
+    SCOPED_TRACE(r.name);
+    ASSERT_TRUE(served_.Serve(kInfoPath, r.info));
+    ASSERT_TRUE(served_.ServeFile(kPackagePath, PackageFile(r.package)));
+    int infoRequests = e2e::RequestCount(kInfoPath);
+    int packageRequests = e2e::RequestCount(kPackagePath);
+    driver::UpdaterProcess updater;
+    DWORD pressed = StartDownload(updater, e2e::UpdaterPath());
+
+    HWND box = updater.WaitForMessageBox(e2e::kShowMs);
+    DWORD elapsed = GetTickCount() - pressed;
+    ASSERT_NE(nullptr, box) << "no message box after " << elapsed << " ms\n" << updater.Describe();
+    EXPECT_LT(elapsed, kAtOnceMs) << "the box came late";
+    EXPECT_FALSE(IsWindowVisible(updater.UpdaterDialog())) << "the dialog is visible beside the box";
+    driver::MessageBoxState state = updater.ReadMessageBox(box);
+    EXPECT_EQ(r.box, state.text);
+    EXPECT_EQ(std::vector<int>{IDOK}, state.buttons);
+    EXPECT_FALSE(driver::ReadControl(updater.UpdaterDialog(), driver::kRestartNow).visible) << "a restart offer";
+    ASSERT_TRUE(updater.AnswerMessageBox(IDOK));
+    DWORD exitCode = 1;
+    ASSERT_TRUE(updater.WaitForExit(e2e::kEndMs, &exitCode)) << "still running\n" << updater.Describe();
+    EXPECT_EQ(0u, exitCode);
+
+    std::vector<std::string> messages = updater.DebugMessages();
+    bool named = false;
+    for (const std::string& m : messages) named = named || m.compare(0, strlen(r.output), r.output) == 0;
+    EXPECT_TRUE(named) << "no output \"" << r.output << "\"\n" << updater.Describe();
+    EXPECT_TRUE(e2e::EndsWithShutdownOutputs(messages, false));
+    EXPECT_FALSE(e2e::ReadInstallMarker().exists) << "a refusal writes no install marker";
+    EXPECT_EQ(infoRequests + 1, e2e::RequestCount(kInfoPath));
+    EXPECT_EQ(packageRequests + (r.packageFetched ? 1 : 0), e2e::RequestCount(kPackagePath));
+    EXPECT_TRUE(package_record::ReadPackageRecord(record_).empty()) << package_record::DescribePackageRecord(record_);
+    EXPECT_FALSE(testing_support::FileExists(TempFile(L"vrel_setup.exe"))) << "the package stays in the temporary folder";
+    EXPECT_EQ(r.infoKept, testing_support::FileExists(TempFile(L"vrel_info")));
+  }
+}
+
+} // namespace
