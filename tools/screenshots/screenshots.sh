@@ -9,61 +9,19 @@ set -eu
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
 work="$build/screenshots"
-wine_dir="$work/wine"
-server="$work/nginx"
 shots="$root/docs/screens"
-export WINEPREFIX="$wine_dir/prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-wine=/usr/lib/wine/wine64
+. "$root/tools/demo/stage.sh"
 
 command -v convert >/dev/null 2>&1 || { echo "ImageMagick's convert is missing (Debian: imagemagick)" >&2; exit 1; }
-
-cleanup() {
-  sh "$root/tools/nginx/nginx.sh" stop "$server" >/dev/null 2>&1 || true
-  sh "$root/tools/wine/fixture.sh" "$wine_dir" cleanup >/dev/null 2>&1 || true
-}
-trap cleanup EXIT
+trap stage_cleanup EXIT
 trap 'exit 130' INT TERM
 
-step() { printf '\n== %s\n' "$*"; }
-
-# serve_info PACKAGE INSTCONFIG: the Info file offers 1.0.0.6 at PACKAGE for every platform.
-serve_info() {
-  info="$server/docroot/plinthware/vrel_info.ini"
-  : >"$info"
-  for section in platform_win8 platform_win7 platform_winvista platform_winxp; do
-    printf '[%s]\r\nVersion=1.0.0.6\r\nLocation=http://download.orvane.com/plinthware/%s\r\nInstConfig=%s\r\n\r\n' \
-      "$section" "$1" "$2" >>"$info"
-  done
-}
-
-installed_version() {
-  $wine reg delete 'HKLM\SOFTWARE\Orvane' /f >/dev/null 2>&1 || true
-  if [ -n "$1" ]; then
-    $wine reg add 'HKLM\SOFTWARE\Orvane\autolaunch' /v installed_version /t REG_SZ /d "$1" /f >/dev/null 2>&1
-  fi
-}
-
-drive() {
-  $wine "$build/tools/driver/PlinthwareDriver.exe" --exe "$build/src/PlinthwareUpdater.exe" --timeout 60000 "$@" </dev/null
-}
-
 step "Serving the Info file and the installer packages"
-mkdir -p "$server/docroot/plinthware" "$server/server.d"
-cp "$build/packages/vrel_setup_1.0.0.6.exe" "$server/docroot/plinthware/vrel_setup.exe"
-cp "$build/packages/vrel_setup_fail.exe" "$server/docroot/plinthware/vrel_setup_fail.exe"
 # Slow enough that the progress bar is caught part way.
-cat >"$server/server.d/screenshots.conf" <<'CONF'
-location = /plinthware/vrel_setup.exe {
-  limit_rate 32k;
-}
-CONF
-sh "$root/tools/nginx/nginx.sh" start "$server" --watch-pid $$
-export http_proxy="$(cat "$server/proxy")"
+stage_server 32k
 
 step "Preparing the Wine prefix in $wine_dir"
-sh "$root/tools/wine/fixture.sh" "$wine_dir" setup
-DISPLAY=":$(cat "$wine_dir/display")"
-export DISPLAY
+stage_prefix
 
 rm -f "$work"/*.bmp
 mkdir -p "$work" "$shots"
