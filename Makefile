@@ -1,6 +1,8 @@
 # make test: installs what is missing, builds everything and runs every test under Wine.
 # make demo: builds and runs the updater against the bundled local server.
 # make dist: builds the release and packs build/dist/PlinthwareUpdater-<version>.zip.
+# make bench: builds its own copy in build/bench, measures the updater against baselines under
+#   Wine (several runs each, about 10 minutes) and writes bench/results.md and bench/download.png.
 # make screenshots: builds, then regenerates docs/screens/*.png from the running updater.
 PRESET ?= mingw
 BUILD := build
@@ -28,6 +30,10 @@ demo: build
 .PHONY: dist
 dist: build
 	@python3 tools/dist/make_dist.py $(BUILD)
+
+.PHONY: bench
+bench: setup
+	@sh bench/run.sh $(BUILD)/bench
 
 clean:
 	@rm -rf $(BUILD)
