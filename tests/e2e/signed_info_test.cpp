@@ -209,10 +209,12 @@ struct Refusal {
   const wchar_t* box;         // the box that ends the run
   bool packageFetched;        // the package is requested (and then refused)
   bool infoKept;              // the Info file stays in the temporary folder
+  const char* fault;          // how the server sends the Info file (tools/testserver), or null
 };
 
 // Each ends as decided, at once, with the dialog hidden before its box, and nothing run. Only the
-// package that does not match its Sha256 is fetched at all; it is deleted unrun.
+// package that does not match its Sha256 is fetched at all; it is deleted unrun. A file beyond
+// 1 MiB is cut off while it arrives, with a total announced or (chunked) without one.
 TEST_F(SignedInfo, EveryOtherFileEndsAtOnceWithNothingRun) {
   std::wstring otherKey = folder_.file(L"other.key");
   {
@@ -233,25 +235,32 @@ TEST_F(SignedInfo, EveryOtherFileEndsAtOnceWithNothingRun) {
 
   const char kNoSignature[] = "Info file refused: no well-formed signature line";
   const char kNotVerified[] = "Info file refused: the signature does not verify";
+  const char kTooLarge[] = "Info file refused: larger than 1 MiB";
   const wchar_t* p6 = L"vrel_setup_1.0.0.6.exe";
   const Refusal refusals[] = {
-      {"unsigned", pinned, p6, kNoSignature, kNetworkError, false, false},
-      {"truncated signature", good.substr(0, good.size() - 6) + "\r\n", p6, kNoSignature, kNetworkError, false, false},
-      {"signature of another key", Signed(pinned, otherKey), p6, kNotVerified, kNetworkError, false, false},
-      {"one flipped byte", flipped, p6, kNotVerified, kNetworkError, false, false},
+      {"unsigned", pinned, p6, kNoSignature, kNetworkError, false, false, nullptr},
+      {"truncated signature", good.substr(0, good.size() - 6) + "\r\n", p6, kNoSignature, kNetworkError, false, false,
+       nullptr},
+      {"signature of another key", Signed(pinned, otherKey), p6, kNotVerified, kNetworkError, false, false, nullptr},
+      {"one flipped byte", flipped, p6, kNotVerified, kNetworkError, false, false, nullptr},
       {"a line added before the signature", good.substr(0, line) + "Version=9.9.9.9\r\n" + good.substr(line), p6,
-       kNotVerified, kNetworkError, false, false},
-      {"a line added after the signature", good + "Version=9.9.9.9\r\n", p6, kNoSignature, kNetworkError, false, false},
-      {"bytes after the signature", good + "x", p6, kNoSignature, kNetworkError, false, false},
+       kNotVerified, kNetworkError, false, false, nullptr},
+      {"a line added after the signature", good + "Version=9.9.9.9\r\n", p6, kNoSignature, kNetworkError, false, false,
+       nullptr},
+      {"bytes after the signature", good + "x", p6, kNoSignature, kNetworkError, false, false, nullptr},
       {"Sha256 missing", Signed(InfoFile(""), testKey_), p6, "download refused: no Sha256 for the package",
-       kNetworkError, false, true},
+       kNetworkError, false, true, nullptr},
       {"a package that does not match Sha256", good, L"vrel_setup_1.0.0.7.exe",
-       "package refused: Sha256 does not match", kInstallFailed, true, true},
-      {"2 MiB", large, p6, "Info file refused: larger than 1 MiB", kNetworkError, false, false},
+       "package refused: Sha256 does not match", kInstallFailed, true, true, nullptr},
+      {"2 MiB", large, p6, kTooLarge, kNetworkError, false, false, nullptr},
+      {"2 MiB chunked", large, p6, kTooLarge, kNetworkError, false, false, "chunked 65536 0.02"},
   };
   for (const Refusal& r : refusals) {
     SCOPED_TRACE(r.name);
     ASSERT_TRUE(served_.Serve(kInfoPath, r.info));
+    if (r.fault) {
+      ASSERT_TRUE(served_.ServeFault(kInfoPath, r.fault));
+    }
     ASSERT_TRUE(served_.ServeFile(kPackagePath, PackageFile(r.package)));
     int infoRequests = e2e::RequestCount(kInfoPath);
     int packageRequests = e2e::RequestCount(kPackagePath);
@@ -276,6 +285,11 @@ TEST_F(SignedInfo, EveryOtherFileEndsAtOnceWithNothingRun) {
     bool named = false;
     for (const std::string& m : messages) named = named || m.compare(0, strlen(r.output), r.output) == 0;
     EXPECT_TRUE(named) << "no output \"" << r.output << "\"\n" << updater.Describe();
+    if (r.output == kTooLarge) {
+      bool ended = false;
+      for (const std::string& m : messages) ended = ended || m == "BINDSTATUS_ENDDOWNLOADDATA\n";
+      EXPECT_FALSE(ended) << "the whole file was taken in\n" << updater.Describe();
+    }
     EXPECT_TRUE(e2e::EndsWithShutdownOutputs(messages, false));
     EXPECT_FALSE(e2e::ReadInstallMarker().exists) << "a refusal writes no install marker";
     EXPECT_EQ(infoRequests + 1, e2e::RequestCount(kInfoPath));
@@ -283,6 +297,7 @@ TEST_F(SignedInfo, EveryOtherFileEndsAtOnceWithNothingRun) {
     EXPECT_TRUE(package_record::ReadPackageRecord(record_).empty()) << package_record::DescribePackageRecord(record_);
     EXPECT_FALSE(testing_support::FileExists(TempFile(L"vrel_setup.exe"))) << "the package stays in the temporary folder";
     EXPECT_EQ(r.infoKept, testing_support::FileExists(TempFile(L"vrel_info")));
+    if (r.fault) served_.ClearFault(kInfoPath);
   }
 }
 
