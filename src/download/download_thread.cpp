@@ -89,9 +89,24 @@ static void ReportEnd(const DownloadJob& job, HRESULT result, const MyCallback& 
   }
 }
 
+// Removes what an earlier run left at `destination`. The platform call reports success when it
+// cannot replace a file (locked, or a package still running), and a leftover of the announced
+// size would then pass for this download. False, with `reason` set, when something stays there.
+bool ClearDestination(const wchar_t* destination, wchar_t* reason) {
+  SetFileAttributesW(destination, FILE_ATTRIBUTE_NORMAL); // a read-only leftover is ours to replace
+  if (DeleteFileW(destination)) return true;
+  DWORD error = GetLastError();
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return true;
+  StringCchPrintfW(reason, kReasonChars, L"download failed: an earlier file is in the way (error %lu)\n", error);
+  return false;
+}
+
 static DWORD WINAPI DownloadThread(void* parameter) {
   DownloadJob* job = static_cast<DownloadJob*>(parameter);
-  {
+  wchar_t reason[kReasonChars] = {};
+  if (!ClearDestination(job->destination, reason)) {
+    FailDownload(job->identity, reason);
+  } else {
     MyCallback sink(job->heartbeat, job->identity);
     if (job->infoFile) sink.limitSize(kInfoFileMaxBytes);
     SystemDeleteUrlCacheEntry(job->url);

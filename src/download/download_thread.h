@@ -28,6 +28,10 @@ struct TransferFacts {
 const size_t kReasonChars = 160;
 bool FindTransferFailure(const wchar_t* destination, HRESULT result, const TransferFacts& facts, wchar_t* reason);
 
+// Removes a file an earlier run left at `destination`; false (and `reason`, kReasonChars) when
+// one is there and cannot be removed.
+bool ClearDestination(const wchar_t* destination, wchar_t* reason);
+
 // Starts the Download thread on `job`, which then owns it. Returns the thread's handle, or null
 // when no thread could be created (the job then stays the caller's).
 HANDLE StartDownloadThread(DownloadJob* job);

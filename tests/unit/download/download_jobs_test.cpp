@@ -202,7 +202,7 @@ TEST_F(DownloadTest, RefusedConnectionFailsAtOnce) {
 }
 
 TEST_F(DownloadTest, UnwritableDestinationFailsAtOnce) {
-  // A folder where the file should go: the platform reports success, but nothing is stored.
+  // A folder where the file should go: it cannot be cleared away, so nothing is fetched.
   for (Kinds kind : {kInfoFile, kPackage}) {
     SCOPED_TRACE(kind == kInfoFile ? "Info file" : "package");
     std::wstring blocked = temp_.path() + (kind == kInfoFile ? L"vrel_info" : L"vrel_setup.exe");
@@ -218,7 +218,8 @@ TEST_F(DownloadTest, UnwritableDestinationFailsAtOnce) {
     ASSERT_NE(MAXDWORD, elapsed) << capture_.joined();
     EXPECT_EQ("3", windows_.Codes());
     EXPECT_LT(elapsed, kAtOnceMs);
-    EXPECT_TRUE(capture_.WaitFor("download failed: 0 of 5000 bytes stored\n", 5000)) << capture_.joined();
+    EXPECT_TRUE(capture_.WaitFor("download failed: an earlier file is in the way (error 5)\n", 5000))
+        << capture_.joined();
     EXPECT_TRUE(WaitForDownloadThread(5000));
     RemoveDirectoryW(blocked.c_str());
     windows_.ClearRecords();

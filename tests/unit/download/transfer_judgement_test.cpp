@@ -70,4 +70,44 @@ TEST(TransferJudgement, Table) {
   }
 }
 
+// What an earlier run left at the destination is removed before a download, or the download
+// fails at once: the platform call would report success without replacing a locked file.
+TEST(TransferJudgement, LeftoverDestinations) {
+  TempDir dir;
+  struct Case {
+    const char* name;
+    std::wstring path;
+    bool cleared;
+  };
+  std::wstring plain = dir.file(L"plain"), readOnly = dir.file(L"read-only"), locked = dir.file(L"locked");
+  std::wstring folder = dir.file(L"folder");
+  ASSERT_TRUE(WriteBytes(plain, "old"));
+  ASSERT_TRUE(WriteBytes(readOnly, "old"));
+  ASSERT_TRUE(SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_READONLY));
+  ASSERT_TRUE(WriteBytes(locked, "old"));
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+  HANDLE held = CreateFileW(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, held);
+  const Case kCases[] = {
+      {"nothing there", dir.file(L"absent"), true},
+      {"no such folder", dir.file(L"absent\\file"), true},
+      {"a plain leftover", plain, true},
+      {"a read-only leftover", readOnly, true},
+      {"a leftover held without sharing", locked, false},
+      {"a folder in the way", folder, false},
+  };
+  for (const Case& c : kCases) {
+    wchar_t reason[kReasonChars] = {};
+    EXPECT_EQ(c.cleared, ClearDestination(c.path.c_str(), reason)) << c.name << ": " << Narrow(reason);
+    if (c.cleared) {
+      EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(c.path.c_str())) << c.name << " is still there";
+      EXPECT_EQ(L'\0', reason[0]) << c.name;
+    } else {
+      EXPECT_EQ(0, wcsncmp(reason, L"download failed: an earlier file is in the way (error ", 54)) << Narrow(reason);
+      EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(c.path.c_str())) << c.name << " was removed";
+    }
+  }
+  CloseHandle(held);
+}
+
 } // namespace
