@@ -9,6 +9,8 @@
 #include <wininet.h>
 #include <stdio.h>
 
+#include "unix_cpu.h"
+
 namespace {
 
 struct Sample {
@@ -82,14 +84,17 @@ int wmain(int argc, wchar_t** argv) {
   QueryPerformanceFrequency(&g_frequency);
   Transfer transfer = {argv[1], argv[2], E_FAIL};
   double cpuBefore = CpuMilliseconds();
+  double unixCpuBefore = UnixCpuMs(L"self");
   QueryPerformanceCounter(&g_start);
   HANDLE thread = CreateThread(nullptr, 0, TransferThread, &transfer, 0, nullptr);
   if (!thread) return 1;
   WaitForSingleObject(thread, INFINITE);
   double wall = MillisecondsSinceStart();
   double cpu = CpuMilliseconds() - cpuBefore;
+  double unixCpu = UnixCpuMs(L"self") - unixCpuBefore;
   CloseHandle(thread);
-  printf("result=0x%08lX\nwall_ms=%.1f\ncpu_ms=%.1f\n", static_cast<unsigned long>(transfer.result), wall, cpu);
+  printf("result=0x%08lX\nwall_ms=%.1f\ncpu_ms=%.1f\nunix_cpu_ms=%.1f\n", static_cast<unsigned long>(transfer.result), wall,
+         cpu, unixCpu);
   for (int i = 0; i < g_sampleCount; ++i) {
     ULONGLONG percent = static_cast<ULONGLONG>(g_samples[i].progress) * 100 / g_samples[i].total;
     printf("progress %.1f %llu\n", g_samples[i].ms, percent);

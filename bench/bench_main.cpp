@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "driver/driver.h"
+#include "unix_cpu.h"
 
 namespace {
 
@@ -164,6 +165,10 @@ int MeasureDownload(const std::wstring& exe) {
   bool begun = PollUntil([&] { return TextOf(status) == kDownloading; });
   double start = NowMs();
   double cpuStart = CpuMs(child.info.hProcess);
+  DWORD unixPid = FindUnixProcess("PlinthwareUpdater.exe");
+  wchar_t unixName[16] = {};
+  _snwprintf(unixName, ARRAYSIZE(unixName) - 1, L"%lu", static_cast<unsigned long>(unixPid));
+  double unixCpuStart = unixPid ? UnixCpuMs(unixName) : -1;
   ping.recordStartMs = start;
   ping.recording = 1;
   std::vector<std::pair<double, int>> samples;
@@ -178,6 +183,7 @@ int MeasureDownload(const std::wstring& exe) {
   });
   double end = NowMs();
   double cpuEnd = CpuMs(child.info.hProcess);
+  double unixCpuEnd = unixPid ? UnixCpuMs(unixName) : -1;
   ping.recording = 0;
   ping.stop = 1;
   WaitForSingleObject(pinger, 10000);
@@ -186,6 +192,7 @@ int MeasureDownload(const std::wstring& exe) {
   if (!ended) return Fail("stage 2 never ended");
   printf("download_ms=%.1f\n", end - start);
   printf("cpu_ms=%.1f\n", cpuEnd - cpuStart);
+  if (unixCpuStart >= 0 && unixCpuEnd >= 0) printf("unix_cpu_ms=%.1f\n", unixCpuEnd - unixCpuStart);
   printf("max_reply_ms=%.1f\n", ping.maxReplyMs);
   printf("max_reply_at_ms=%.1f\n", ping.maxReplyAtMs);
   printf("pings=%d\n", ping.count);
