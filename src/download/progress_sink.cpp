@@ -26,7 +26,7 @@ unsigned ProgressPercent(ULONG progress, ULONG total) {
 
 MyCallback::MyCallback(HANDLE heartbeat, LONG identity)
     : heartbeat_(heartbeat), identity_(identity), httpStatus_(0), lastTotal_(0), contentEncoded_(false),
-      shownPercent_(0), sizeLimit_(0), tooLarge_(false) {}
+      shownPercent_(0), shownPosition_(0), sizeLimit_(0), tooLarge_(false) {}
 
 STDMETHODIMP MyCallback::QueryInterface(REFIID riid, void** object) {
   if (object && IsEqualIID(riid, IID_IHttpNegotiate)) {
@@ -81,6 +81,7 @@ void MyCallback::OnBeginData(ULONG total) {
   SendMessageW(progressBar, PBM_SETRANGE32, 0, static_cast<LPARAM>(total));
   SendMessageW(GetDlgItem(g_dialog, IDC_UPDATER_PERCENT), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
   shownPercent_ = 0;
+  shownPosition_ = 0;
 }
 
 void MyCallback::OnData(ULONG progress, ULONG total) {
@@ -92,8 +93,15 @@ void MyCallback::OnData(ULONG progress, ULONG total) {
     SendMessageW(GetDlgItem(g_dialog, IDC_UPDATER_PERCENT), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
     shownPercent_ = percent;
   }
-  // The bar counts bytes within the range set at the begin of data.
-  SendMessageW(GetDlgItem(g_dialog, IDC_UPDATER_PROGRESS), PBM_SETPOS, static_cast<WPARAM>(progress), 0);
+  // The bar counts bytes within the range set at the begin of data. A large file arrives in
+  // thousands of chunks, and each send waits for the user-interface thread: the bar moves only
+  // when it has come a thousandth of the way further (no bar is a thousand pixels wide), when it
+  // goes back, and at the end.
+  ULONG step = total / 1000 ? total / 1000 : 1;
+  if (progress >= total || progress < shownPosition_ || progress - shownPosition_ >= step) {
+    SendMessageW(GetDlgItem(g_dialog, IDC_UPDATER_PROGRESS), PBM_SETPOS, static_cast<WPARAM>(progress), 0);
+    shownPosition_ = progress;
+  }
 }
 
 STDMETHODIMP MyCallback::OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode, LPCWSTR) {

@@ -57,6 +57,7 @@ private:
   ULONG lastTotal_;
   bool contentEncoded_;
   unsigned shownPercent_; // the percentage text last set, 0 when it is empty or "0%"
+  ULONG shownPosition_;   // the bar position last sent, 0 after the begin of data
   ULONG sizeLimit_;
   bool tooLarge_;
 };
