@@ -1,7 +1,7 @@
 // Baseline for the package download: URLDownloadToFileW of one address into one file with a sink
 // that does nothing but note when a report arrived and how far it had come. Main thread, and the
 // transfer thread.
-//   bench_download URL FILE
+//   bench_download URL FILE [negotiate]
 // Prints "wall_ms=..." and "cpu_ms=..." for the transfer, then one "progress MS PERCENT" line per
 // report with a total (written after the transfer, so printing costs the transfer nothing).
 #include <windows.h>
@@ -31,9 +31,27 @@ double MillisecondsSinceStart() {
   return static_cast<double>(now.QuadPart - g_start.QuadPart) * 1000.0 / static_cast<double>(g_frequency.QuadPart);
 }
 
-class NullSink : public IBindStatusCallback {
+// With "negotiate" after the file, the sink also answers IHttpNegotiate as the updater's does (to
+// learn the HTTP status); Wine's URLMON then reports the data as it arrives.
+bool g_negotiate = false;
+
+class NullSink : public IBindStatusCallback, public IHttpNegotiate {
 public:
-  STDMETHODIMP QueryInterface(REFIID, void**) override { return E_NOTIMPL; }
+  STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
+    if (g_negotiate && object && IsEqualIID(riid, IID_IHttpNegotiate)) {
+      *object = static_cast<IHttpNegotiate*>(this);
+      return S_OK;
+    }
+    return E_NOTIMPL;
+  }
+  STDMETHODIMP BeginningTransaction(LPCWSTR, LPCWSTR, DWORD, LPWSTR* headers) override {
+    if (headers) *headers = nullptr;
+    return S_OK;
+  }
+  STDMETHODIMP OnResponse(DWORD, LPCWSTR, LPCWSTR, LPWSTR* headers) override {
+    if (headers) *headers = nullptr;
+    return S_OK;
+  }
   STDMETHODIMP_(ULONG) AddRef() override { return 0; }
   STDMETHODIMP_(ULONG) Release() override { return 0; }
   STDMETHODIMP OnStartBinding(DWORD, IBinding*) override { return E_NOTIMPL; }
@@ -76,10 +94,11 @@ DWORD WINAPI TransferThread(void* parameter) {
 }
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc != 3) {
-    fputs("usage: bench_download URL FILE\n", stderr);
+  if (argc < 3 || argc > 4) {
+    fputs("usage: bench_download URL FILE [negotiate]\n", stderr);
     return 2;
   }
+  g_negotiate = argc == 4 && lstrcmpiW(argv[3], L"negotiate") == 0;
   CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   QueryPerformanceFrequency(&g_frequency);
   Transfer transfer = {argv[1], argv[2], E_FAIL};

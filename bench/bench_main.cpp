@@ -2,9 +2,12 @@
 // debugger-output listener, which would slow the child's every OutputDebugString) and measures
 // from outside what the user sees. One figure per run, printed as "name=value" lines.
 //   PlinthwareBench startup  EXE                 process start until a dialog of it is visible
-//   PlinthwareBench download EXE                 stage-2 package download, CPU, reply times, progress
+//   PlinthwareBench download EXE [quiet]         stage-2 package download, CPU, reply times, progress
+//                                                (quiet: no pings, whose handling would count as CPU)
 //   PlinthwareBench error    EXE                 Download Now until the network-error box
 //   PlinthwareBench firstrun EXE                 a whole first run; the peak working set
+//   PlinthwareBench ping EXE MS                  the longest WM_NULL reply of an idle dialog program over
+//                                                MS milliseconds (a control for the machine's own delays)
 // Main thread, plus one thread that pings the dialog during the download.
 #include <windows.h>
 #include <psapi.h>
@@ -146,7 +149,7 @@ DWORD WINAPI PingThread(void* parameter) {
   return 0;
 }
 
-int MeasureDownload(const std::wstring& exe) {
+int MeasureDownload(const std::wstring& exe, bool pinging) {
   ForgetInstallation();
   Child child;
   if (!child.Start(exe)) return Fail("start");
@@ -156,8 +159,8 @@ int MeasureDownload(const std::wstring& exe) {
   HWND status = GetDlgItem(dialog, driver::kStatusLink);
   HWND percent = GetDlgItem(dialog, driver::kPercent);
   PingState ping = {dialog, 0, 0, 0.0, 0.0, 0.0, 0, 0};
-  HANDLE pinger = CreateThread(nullptr, 0, PingThread, &ping, 0, nullptr);
-  if (!pinger) return Fail("ping thread");
+  HANDLE pinger = pinging ? CreateThread(nullptr, 0, PingThread, &ping, 0, nullptr) : nullptr;
+  if (pinging && !pinger) return Fail("ping thread");
   driver::PressButton(dialog, driver::kDownloadNow);
 
   // Stage 2 begins when the status turns to "Downloading Plinthware:" (set just before the
@@ -186,17 +189,21 @@ int MeasureDownload(const std::wstring& exe) {
   double unixCpuEnd = unixPid ? UnixCpuMs(unixName) : -1;
   ping.recording = 0;
   ping.stop = 1;
-  WaitForSingleObject(pinger, 10000);
-  CloseHandle(pinger);
+  if (pinger) {
+    WaitForSingleObject(pinger, 10000);
+    CloseHandle(pinger);
+  }
   if (!begun) return Fail("stage 2 never began");
   if (!ended) return Fail("stage 2 never ended");
   printf("download_ms=%.1f\n", end - start);
   printf("cpu_ms=%.1f\n", cpuEnd - cpuStart);
   if (unixCpuStart >= 0 && unixCpuEnd >= 0) printf("unix_cpu_ms=%.1f\n", unixCpuEnd - unixCpuStart);
-  printf("max_reply_ms=%.1f\n", ping.maxReplyMs);
-  printf("max_reply_at_ms=%.1f\n", ping.maxReplyAtMs);
-  printf("pings=%d\n", ping.count);
-  printf("ping_timeouts=%d\n", ping.timeouts);
+  if (pinging) {
+    printf("max_reply_ms=%.1f\n", ping.maxReplyMs);
+    printf("max_reply_at_ms=%.1f\n", ping.maxReplyAtMs);
+    printf("pings=%d\n", ping.count);
+    printf("ping_timeouts=%d\n", ping.timeouts);
+  }
   for (const auto& sample : samples) printf("progress %.1f %d\n", sample.first, sample.second);
   printf("progress %.1f 100\n", end - start);
   return 0;
@@ -236,19 +243,44 @@ int MeasureFirstRun(const std::wstring& exe) {
   return 0;
 }
 
+int MeasureIdleReplies(const std::wstring& exe, DWORD durationMs) {
+  Child child;
+  if (!child.Start(exe)) return Fail("start");
+  HWND dialog = nullptr;
+  if (!PollUntil([&] { return (dialog = VisibleDialog(child.info.dwProcessId)) != nullptr; })) return Fail("no dialog");
+  PingState ping = {dialog, 0, 0, NowMs(), 0.0, 0.0, 0, 0};
+  ping.recording = 1;
+  HANDLE pinger = CreateThread(nullptr, 0, PingThread, &ping, 0, nullptr);
+  if (!pinger) return Fail("ping thread");
+  Sleep(durationMs); // the span to watch, not a wait for an event
+  ping.stop = 1;
+  WaitForSingleObject(pinger, 10000);
+  CloseHandle(pinger);
+  printf("max_reply_ms=%.1f\n", ping.maxReplyMs);
+  printf("max_reply_at_ms=%.1f\n", ping.maxReplyAtMs);
+  printf("pings=%d\n", ping.count);
+  return 0;
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
   QueryPerformanceFrequency(&g_frequency);
+  if (argc == 4 && std::wstring(argv[1]) == L"ping") {
+    return MeasureIdleReplies(driver::WindowsPathOf(argv[2]), static_cast<DWORD>(_wtoi(argv[3])));
+  }
+  if (argc == 4 && std::wstring(argv[1]) == L"download" && std::wstring(argv[3]) == L"quiet") {
+    return MeasureDownload(driver::WindowsPathOf(argv[2]), false);
+  }
   if (argc != 3) {
-    fputs("usage: PlinthwareBench startup|download|error|firstrun EXE\n", stderr);
+    fputs("usage: PlinthwareBench startup|download|error|firstrun EXE | ping EXE MS\n", stderr);
     return 2;
   }
   std::wstring command = argv[1];
   std::wstring exe = driver::WindowsPathOf(argv[2]);
   int status = 2;
   if (command == L"startup") status = MeasureStartup(exe);
-  else if (command == L"download") status = MeasureDownload(exe);
+  else if (command == L"download") status = MeasureDownload(exe, true);
   else if (command == L"error") status = MeasureTimeToError(exe);
   else if (command == L"firstrun") status = MeasureFirstRun(exe);
   else fputs("unknown measurement\n", stderr);

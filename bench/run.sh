@@ -102,7 +102,22 @@ for run in $(seq 1 "$runs"); do
   measure startup_baseline "$run" $wine "$bench" startup "$dialog"
   info_file "$big_url"
   http_proxy=$proxy measure download_updater "$run" $wine "$bench" download "$updater"
+  # Its CPU without the pings, which the bare download does not get either.
+  http_proxy=$proxy measure download_quiet "$run" $wine "$bench" download "$updater" quiet
   http_proxy=$proxy measure download_baseline "$run" $wine "$download" "$big_url" "Z:$(echo "$work/baseline.bin" | tr / '\\')"
+  rm -f "$work/baseline.bin"
+  # A control for the reply times: an idle dialog program pinged while the bare download runs.
+  $wine "$bench" ping "$dialog" 9000 </dev/null >"$work/ping.txt" 2>&1 &
+  pinger=$!
+  sleep 1
+  http_proxy=$proxy measure download_baseline_pinged "$run" $wine "$download" "$big_url" \
+    "Z:$(echo "$work/baseline.bin" | tr / '\\')"
+  wait $pinger || true
+  tr -d '\r' <"$work/ping.txt" | sed "s/^/reply_control $run /" >>"$raw"
+  rm -f "$work/baseline.bin"
+  # The same bare download with a sink that also answers IHttpNegotiate, as the updater's does.
+  http_proxy=$proxy measure download_negotiate "$run" $wine "$download" "$big_url" \
+    "Z:$(echo "$work/baseline.bin" | tr / '\\')" negotiate
   rm -f "$work/baseline.bin"
   curl_s=$(curl -s -o "$work/curl.bin" -x "$proxy" -w '%{time_total}' "$big_url" || echo 0)
   echo "download_curl $run wall_ms=$(python3 -c "print(round($curl_s * 1000, 1))")" >>"$raw"
