@@ -216,6 +216,27 @@ TEST_F(ProgressSinkTest, PercentageRisesWithEachReportAndSurvivesRepeats) {
   EXPECT_EQ(L"100%", windows_.Text(IDC_UPDATER_PERCENT));
 }
 
+TEST_F(ProgressSinkTest, TheBarMovesByThousandthsBackwardsAndAtTheEnd) {
+  // Thousands of chunks of a large file would each wait for the user-interface thread; the bar
+  // moves only when it has come a thousandth of the way further, goes back, or reaches the end.
+  MyCallback sink(heartbeat_, identity_);
+  const ULONG total = 1000000;
+  ASSERT_EQ(S_OK, sink.OnProgress(0, total, BINDSTATUS_BEGINDOWNLOADDATA, nullptr));
+  const struct {
+    ULONG progress;
+    int bar;
+  } steps[] = {{400, 0},      {999, 0},      {1000, 1000},     {1999, 1000},   {2000, 2000},
+               {500000, 500000}, {500999, 500000}, {300, 300}, {999999, 999999}, {1000000, 1000000}};
+  for (const auto& step : steps) {
+    ASSERT_EQ(S_OK, sink.OnProgress(step.progress, total, BINDSTATUS_DOWNLOADINGDATA, nullptr));
+    EXPECT_EQ(step.bar, windows_.ProgressPos()) << "at " << step.progress;
+  }
+  // Small totals move with every byte.
+  ASSERT_EQ(S_OK, sink.OnProgress(0, 50, BINDSTATUS_BEGINDOWNLOADDATA, nullptr));
+  ASSERT_EQ(S_OK, sink.OnProgress(1, 50, BINDSTATUS_DOWNLOADINGDATA, nullptr));
+  EXPECT_EQ(1, windows_.ProgressPos());
+}
+
 TEST_F(ProgressSinkTest, OtherReportsAndReportsWithoutTotalChangeNothing) {
   HWND bar = GetDlgItem(windows_.dialog(), IDC_UPDATER_PROGRESS);
   SendMessageW(bar, PBM_SETRANGE32, 0, 500);
