@@ -5,18 +5,16 @@
 #include <gtest/gtest.h>
 
 #include <objbase.h>
-#include <oleauto.h>
-#include <taskschd.h>
 
 #include "e2e/e2e_support.h"
+#include "support/scheduled_task.h"
 
 namespace {
 
+using testing_support::LookUpScheduledTask;
+
 const wchar_t kTaskName[] = L"Execute Qentra For Auto Launcher Task";
 
-// MinGW's import libraries lack these two.
-const CLSID kTaskSchedulerClass = {0x0F87369F, 0xA4E5, 0x4CFC, {0xBD, 0x3E, 0x73, 0xE6, 0x15, 0x45, 0x72, 0xDD}};
-const IID kTaskServiceInterface = {0x2FABA4C7, 0x4DA9, 0x4013, {0x96, 0x97, 0x20, 0xCC, 0x3F, 0xD4, 0x0F, 0x85}};
 
 const char* const kDiagnostics[] = {"CoInitializeSecurity failed.\n", "Failed to create an instance of ITaskService.\n",
                                     "ITaskService::Connect failed.\n", "Cannot get Root Folder pointer.\n"};
@@ -51,31 +49,6 @@ long RunSchtasks(const std::wstring& arguments) {
   return result;
 }
 
-// Asks the Task Scheduler through COM whether the task exists: S_OK, 0x80070002 when it does
-// not, or the failure met on the way.
-HRESULT LookUpTask() {
-  ITaskService* service = nullptr;
-  HRESULT result = CoCreateInstance(kTaskSchedulerClass, nullptr, CLSCTX_INPROC_SERVER, kTaskServiceInterface,
-                                    reinterpret_cast<void**>(&service));
-  if (FAILED(result)) return result;
-  VARIANT empty;
-  VariantInit(&empty);
-  result = service->Connect(empty, empty, empty, empty);
-  ITaskFolder* folder = nullptr;
-  BSTR root = SysAllocString(L"\\");
-  if (SUCCEEDED(result)) result = service->GetFolder(root, &folder);
-  SysFreeString(root);
-  if (SUCCEEDED(result)) {
-    BSTR name = SysAllocString(kTaskName);
-    IRegisteredTask* task = nullptr;
-    result = folder->GetTask(name, &task);
-    if (task) task->Release();
-    SysFreeString(name);
-    folder->Release();
-  }
-  service->Release();
-  return result;
-}
 
 std::string Hex(HRESULT value) {
   char text[16] = {};
@@ -91,7 +64,7 @@ protected:
   void SetUp() override {
     ASSERT_FALSE(e2e::UpdaterPath().empty()) << "PLINTHWARE_UPDATER_EXE names no program";
     DeleteTask();
-    ASSERT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), LookUpTask()) << "a task stays from before";
+    ASSERT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), LookUpScheduledTask(kTaskName)) << "a task stays from before";
   }
   void TearDown() override { DeleteTask(); }
 
@@ -102,7 +75,7 @@ protected:
     if (!testing_support::WriteUtf16File(xml, kTaskXml)) return testing::AssertionFailure() << "no task file";
     long created = RunSchtasks(L"/create /tn \"" + std::wstring(kTaskName) + L"\" /xml \"" + xml + L"\"");
     if (created != 0) return testing::AssertionFailure() << "schtasks /create ended with " << created;
-    HRESULT found = LookUpTask();
+    HRESULT found = LookUpScheduledTask(kTaskName);
     if (found != S_OK) return testing::AssertionFailure() << "the registered task is not found: " << Hex(found);
     return testing::AssertionSuccess();
   }
@@ -129,7 +102,7 @@ TEST_F(AutoLaunchTask, IsGoneOnceTheOfferShowsWithNoDiagnosticEitherWay) {
     driver::UpdaterProcess updater;
     ASSERT_TRUE(updater.Start(e2e::UpdaterOptions())) << driver::Utf8(updater.startError());
     ASSERT_NE(nullptr, updater.WaitForVisibleDialog(e2e::kShowMs)) << updater.Describe();
-    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), LookUpTask()) << "the task is still registered";
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), LookUpScheduledTask(kTaskName)) << "the task is still registered";
     EXPECT_TRUE(HasNoTaskDiagnostic(updater.DebugMessages())) << updater.Describe();
     ASSERT_TRUE(updater.PostMainCommand(driver::kExitCommand));
     ASSERT_TRUE(updater.WaitForExit(e2e::kEndMs)) << "still running\n" << updater.Describe();
@@ -147,7 +120,7 @@ TEST_F(AutoLaunchTask, StaysWhenTheEditionIsUnsupported) {
   ASSERT_TRUE(updater.WaitForExit(e2e::kEndMs, &exitCode)) << "still running\n" << updater.Describe();
   EXPECT_EQ(0u, exitCode);
   EXPECT_FALSE(updater.AnyWindowEverVisible());
-  EXPECT_EQ(S_OK, LookUpTask()) << "a task was removed although the edition is unsupported";
+  EXPECT_EQ(S_OK, LookUpScheduledTask(kTaskName)) << "a task was removed although the edition is unsupported";
   EXPECT_TRUE(HasNoTaskDiagnostic(updater.DebugMessages())) << updater.Describe();
 }
 

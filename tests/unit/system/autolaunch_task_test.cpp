@@ -5,15 +5,16 @@
 #include <gtest/gtest.h>
 
 #include <objbase.h>
-#include <oleauto.h>
-#include <taskschd.h>
 
 #include <string>
 
+#include "support/scheduled_task.h"
 #include "support/test_support.h"
 #include "system/autolaunch_task.h"
 
 namespace {
+
+using testing_support::LookUpScheduledTask;
 
 using testing_support::DebugOutputCapture;
 using testing_support::Narrow;
@@ -23,8 +24,6 @@ using testing_support::WriteUtf16File;
 
 const char kProbeDone[] = "task probe done\n";
 
-const CLSID kTaskSchedulerClass = {0x0F87369F, 0xA4E5, 0x4CFC, {0xBD, 0x3E, 0x73, 0xE6, 0x15, 0x45, 0x72, 0xDD}};
-const IID kTaskServiceInterface = {0x2FABA4C7, 0x4DA9, 0x4013, {0x96, 0x97, 0x20, 0xCC, 0x3F, 0xD4, 0x0F, 0x85}};
 
 const wchar_t kTaskXml[] =
     L"<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n"
@@ -60,31 +59,6 @@ Finished RunToEnd(const std::wstring& application, std::wstring commandLine, Deb
   return finished;
 }
 
-// Asks the Task Scheduler itself, through COM on this thread, whether the task exists.
-// Returns S_OK, HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) when it does not, or the failure met.
-HRESULT LookUpTask() {
-  ITaskService* service = nullptr;
-  HRESULT result = CoCreateInstance(kTaskSchedulerClass, nullptr, CLSCTX_INPROC_SERVER, kTaskServiceInterface,
-                                    reinterpret_cast<void**>(&service));
-  if (FAILED(result)) return result;
-  VARIANT empty;
-  VariantInit(&empty);
-  result = service->Connect(empty, empty, empty, empty);
-  ITaskFolder* folder = nullptr;
-  BSTR root = SysAllocString(L"\\");
-  if (SUCCEEDED(result)) result = service->GetFolder(root, &folder);
-  SysFreeString(root);
-  if (SUCCEEDED(result)) {
-    BSTR name = SysAllocString(kAutoLaunchTaskName);
-    IRegisteredTask* task = nullptr;
-    result = folder->GetTask(name, &task);
-    if (task) task->Release();
-    SysFreeString(name);
-    folder->Release();
-  }
-  service->Release();
-  return result;
-}
 
 class AutoLaunchTask : public ::testing::Test {
 protected:
@@ -111,7 +85,7 @@ protected:
     if (!schtasks.ended || schtasks.exitCode != 0) {
       return ::testing::AssertionFailure() << "schtasks /create ended " << schtasks.ended << " with " << schtasks.exitCode;
     }
-    HRESULT found = LookUpTask();
+    HRESULT found = LookUpScheduledTask(kAutoLaunchTaskName);
     if (found != S_OK) return ::testing::AssertionFailure() << "registered task not found: 0x" << std::hex << found;
     return ::testing::AssertionSuccess();
   }
@@ -132,7 +106,7 @@ protected:
 };
 
 TEST_F(AutoLaunchTask, NoTaskIsNoConcern) {
-  ASSERT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), LookUpTask());
+  ASSERT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), LookUpScheduledTask(kAutoLaunchTaskName));
   std::string output;
   EXPECT_EQ(1u, RunProbe(L"once", &output));
   EXPECT_EQ(kProbeDone, output) << "diagnostics written";
@@ -143,7 +117,7 @@ TEST_F(AutoLaunchTask, DeletesTheRegisteredTask) {
   std::string output;
   EXPECT_EQ(1u, RunProbe(L"once", &output));
   EXPECT_EQ(kProbeDone, output) << "diagnostics written";
-  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), LookUpTask()) << "the task is still registered";
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), LookUpScheduledTask(kAutoLaunchTaskName)) << "the task is still registered";
 }
 
 TEST_F(AutoLaunchTask, ASecondCallInAProcessReportsWhatItMet) {
@@ -158,7 +132,7 @@ TEST_F(AutoLaunchTask, ASecondCallInAProcessReportsWhatItMet) {
     EXPECT_EQ(11u, results);
     EXPECT_EQ(kProbeDone, output);
   }
-  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), LookUpTask()) << "the first call did not delete the task";
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), LookUpScheduledTask(kAutoLaunchTaskName)) << "the first call did not delete the task";
 }
 
 TEST_F(AutoLaunchTask, WithoutComFailsWithADiagnostic) {
@@ -170,7 +144,7 @@ TEST_F(AutoLaunchTask, WithoutComFailsWithADiagnostic) {
   EXPECT_TRUE(output == std::string("CoInitializeSecurity failed.\n") + kProbeDone ||
               output == std::string("Failed to create an instance of ITaskService.\n") + kProbeDone)
       << "debugger output: " << output;
-  EXPECT_EQ(S_OK, LookUpTask()) << "the task went although the operation failed";
+  EXPECT_EQ(S_OK, LookUpScheduledTask(kAutoLaunchTaskName)) << "the task went although the operation failed";
 }
 
 } // namespace
