@@ -91,10 +91,20 @@ bool UpdaterProcess::Start(const LaunchOptions& options) {
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info = {};
   // Suspended until the listener knows the process ID: the first outputs come at once.
-  if (!CreateProcessW(options.program.c_str(), writableCommandLine.data(), nullptr, nullptr, FALSE,
-                      CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT, environment.data(),
-                      options.currentDirectory.empty() ? nullptr : options.currentDirectory.c_str(), &startup,
-                      &info)) {
+  // Wine 8.0 now and then refuses a start under load with ERROR_INTERNAL_ERROR (1359) and takes
+  // the same start a moment later; nothing signals when, so the driver tries a few times.
+  BOOL started = FALSE;
+  for (int attempt = 0; attempt < 5 && !started; ++attempt) {
+    if (attempt > 0) {
+      if (GetLastError() != ERROR_INTERNAL_ERROR) break;
+      Sleep(200);
+    }
+    started = CreateProcessW(options.program.c_str(), writableCommandLine.data(), nullptr, nullptr, FALSE,
+                             CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT, environment.data(),
+                             options.currentDirectory.empty() ? nullptr : options.currentDirectory.c_str(),
+                             &startup, &info);
+  }
+  if (!started) {
     startError_ = LastErrorText(L"CreateProcessW") + L" for " + options.program;
     return false;
   }
