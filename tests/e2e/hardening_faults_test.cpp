@@ -67,6 +67,7 @@ protected:
     ASSERT_FALSE(e2e::Docroot().empty()) << "no test web server (PLINTHWARE_TEST_DOCROOT)";
     ASSERT_FALSE(PackageFile(L"vrel_setup_1.0.0.6.exe").empty()) << "PLINTHWARE_PACKAGES_DIR is not set";
     ASSERT_TRUE(e2e::RemoveCompanion());
+    e2e::DeleteInstallMarker(); // an earlier program's run may have left one
     ASSERT_TRUE(installed_.set());
     ASSERT_TRUE(served_.Serve(kInfoPath, InfoFile()));
     ASSERT_TRUE(ServePackage(served_, PackageFile(L"vrel_setup_1.0.0.6.exe")));
