@@ -149,13 +149,21 @@ DWORD WINAPI PingThread(void* parameter) {
   return 0;
 }
 
-int MeasureDownload(const std::wstring& exe, bool pinging) {
+// A first run of `exe` up to its Offer screen: nothing installed, the dialog visible. Null when
+// the program did not start or show it.
+HWND StartToOffer(Child& child, const std::wstring& exe) {
   ForgetInstallation();
-  Child child;
-  if (!child.Start(exe)) return Fail("start");
+  if (!child.Start(exe)) return nullptr;
   DWORD pid = child.info.dwProcessId;
   HWND dialog = nullptr;
-  if (!PollUntil([&] { return (dialog = VisibleDialog(pid)) != nullptr; })) return Fail("no dialog");
+  PollUntil([&] { return (dialog = VisibleDialog(pid)) != nullptr; });
+  return dialog;
+}
+
+int MeasureDownload(const std::wstring& exe, bool pinging) {
+  Child child;
+  HWND dialog = StartToOffer(child, exe);
+  if (!dialog) return Fail("no Offer screen");
   HWND status = GetDlgItem(dialog, driver::kStatusLink);
   HWND percent = GetDlgItem(dialog, driver::kPercent);
   PingState ping = {dialog, 0, 0, 0.0, 0.0, 0.0, 0, 0};
@@ -210,12 +218,10 @@ int MeasureDownload(const std::wstring& exe, bool pinging) {
 }
 
 int MeasureTimeToError(const std::wstring& exe) {
-  ForgetInstallation();
   Child child;
-  if (!child.Start(exe)) return Fail("start");
+  HWND dialog = StartToOffer(child, exe);
+  if (!dialog) return Fail("no Offer screen");
   DWORD pid = child.info.dwProcessId;
-  HWND dialog = nullptr;
-  if (!PollUntil([&] { return (dialog = VisibleDialog(pid)) != nullptr; })) return Fail("no dialog");
   double start = NowMs();
   driver::PressButton(dialog, driver::kDownloadNow);
   HWND box = nullptr;
@@ -226,12 +232,9 @@ int MeasureTimeToError(const std::wstring& exe) {
 }
 
 int MeasureFirstRun(const std::wstring& exe) {
-  ForgetInstallation();
   Child child;
-  if (!child.Start(exe)) return Fail("start");
-  DWORD pid = child.info.dwProcessId;
-  HWND dialog = nullptr;
-  if (!PollUntil([&] { return (dialog = VisibleDialog(pid)) != nullptr; })) return Fail("no dialog");
+  HWND dialog = StartToOffer(child, exe);
+  if (!dialog) return Fail("no Offer screen");
   double start = NowMs();
   driver::PressButton(dialog, driver::kDownloadNow);
   HWND status = GetDlgItem(dialog, driver::kStatusLink);
