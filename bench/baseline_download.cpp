@@ -103,14 +103,17 @@ int wmain(int argc, wchar_t** argv) {
   QueryPerformanceFrequency(&g_frequency);
   Transfer transfer = {argv[1], argv[2], E_FAIL};
   double cpuBefore = CpuMilliseconds();
-  double unixCpuBefore = UnixCpuMs(L"self");
+  // Not /proc/self: Wine's server opens files for its clients, so "self" there is wineserver.
+  wchar_t unixPid[16] = {};
+  _snwprintf(unixPid, ARRAYSIZE(unixPid) - 1, L"%lu", static_cast<unsigned long>(FindUnixProcess("bench_download.exe")));
+  double unixCpuBefore = UnixCpuMs(unixPid);
   QueryPerformanceCounter(&g_start);
   HANDLE thread = CreateThread(nullptr, 0, TransferThread, &transfer, 0, nullptr);
   if (!thread) return 1;
   WaitForSingleObject(thread, INFINITE);
   double wall = MillisecondsSinceStart();
   double cpu = CpuMilliseconds() - cpuBefore;
-  double unixCpu = UnixCpuMs(L"self") - unixCpuBefore;
+  double unixCpu = UnixCpuMs(unixPid) - unixCpuBefore;
   CloseHandle(thread);
   printf("result=0x%08lX\nwall_ms=%.1f\ncpu_ms=%.1f\nunix_cpu_ms=%.1f\n", static_cast<unsigned long>(transfer.result), wall,
          cpu, unixCpu);

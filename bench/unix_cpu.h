@@ -11,7 +11,8 @@
 // Linux counts process times in clock ticks of 10 ms (USER_HZ 100 on every Linux port).
 const double kMsPerClockTick = 10.0;
 
-// utime + stime of /proc/<which>/stat in milliseconds ("self" or a Unix process ID); -1 if unreadable.
+// utime + stime of /proc/<which>/stat in milliseconds (a Unix process ID); -1 if unreadable. Not
+// "self": Wine's server opens files for its clients, so /proc/self would be wineserver's.
 inline double UnixCpuMs(const wchar_t* which) {
   wchar_t path[64];
   _snwprintf(path, ARRAYSIZE(path) - 1, L"Z:\\proc\\%ls\\stat", which);
