@@ -25,8 +25,9 @@ unsigned ProgressPercent(ULONG progress, ULONG total) {
 }
 
 MyCallback::MyCallback(HANDLE heartbeat, LONG identity)
-    : heartbeat_(heartbeat), identity_(identity), httpStatus_(0), lastTotal_(0), contentEncoded_(false),
-      shownPercent_(0), shownPosition_(0), sizeLimit_(0), tooLarge_(false) {}
+    : heartbeat_(heartbeat), identity_(identity), beatAt_(0), beaten_(false), httpStatus_(0), lastTotal_(0),
+      contentEncoded_(false), shownPercent_(0), shownPosition_(0), shownAt_(0), redrawMs_(kProgressRedrawMs),
+      sizeLimit_(0), tooLarge_(false) {}
 
 STDMETHODIMP MyCallback::QueryInterface(REFIID riid, void** object) {
   if (object && IsEqualIID(riid, IID_IHttpNegotiate)) {
@@ -82,30 +83,51 @@ void MyCallback::OnBeginData(ULONG total) {
   SendMessageW(GetDlgItem(g_dialog, IDC_UPDATER_PERCENT), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
   shownPercent_ = 0;
   shownPosition_ = 0;
+  shownAt_ = 0;
 }
 
 void MyCallback::OnData(ULONG progress, ULONG total) {
+  // A fast transfer reports thousands of chunks a second, and each redraw is a cross-thread send
+  // that waits for the user-interface thread and repaints there. Nobody reads faster than a few
+  // redraws a second: between the first report and the last, the dialog is redrawn at most once
+  // per interval, and then only with what changed. Going back is always shown.
+  DWORD now = GetTickCount();
+  bool first = shownPercent_ == 0;
+  bool last = progress >= total;
+  bool back = progress < shownPosition_;
+  if (!first && !last && !back && now - shownAt_ < redrawMs_) return;
+  shownAt_ = now;
+
   unsigned percent = ProgressPercent(progress, total);
-  // The same text again would cost a cross-thread send and change nothing on the screen.
+  // The same text again would cost a send and change nothing on the screen.
   if (percent != shownPercent_) {
     wchar_t text[72] = {};
     StringCchPrintfW(text, ARRAYSIZE(text), L"%d%%", static_cast<int>(percent));
     SendMessageW(GetDlgItem(g_dialog, IDC_UPDATER_PERCENT), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
     shownPercent_ = percent;
   }
-  // The bar counts bytes within the range set at the begin of data. A large file arrives in
-  // thousands of chunks, and each send waits for the user-interface thread: the bar moves only
-  // when it has come a thousandth of the way further (no bar is a thousand pixels wide), when it
-  // goes back, and at the end.
+  // The bar counts bytes within the range set at the begin of data; a move of less than a
+  // thousandth shows nowhere (no bar is a thousand pixels wide).
   ULONG step = total / 1000 ? total / 1000 : 1;
-  if (progress >= total || progress < shownPosition_ || progress - shownPosition_ >= step) {
+  if (last || back || progress - shownPosition_ >= step) {
     SendMessageW(GetDlgItem(g_dialog, IDC_UPDATER_PROGRESS), PBM_SETPOS, static_cast<WPARAM>(progress), 0);
     shownPosition_ = progress;
   }
 }
 
-STDMETHODIMP MyCallback::OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode, LPCWSTR) {
+void MyCallback::Beat() {
+  // The Watchdog only needs to learn that reports still come. Each SetEvent is a kernel call that
+  // wakes its thread, and a fast transfer reports thousands of chunks a second: one heartbeat per
+  // hundredth of the Watchdog's timeout is plenty (the first report always beats).
+  DWORD now = GetTickCount();
+  if (beaten_ && now - beatAt_ < g_watchdogTimeoutMs / 100) return;
   SetEvent(heartbeat_);
+  beatAt_ = now;
+  beaten_ = true;
+}
+
+STDMETHODIMP MyCallback::OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode, LPCWSTR) {
+  Beat();
   // Abandoned by its Watchdog, or superseded by a later download: touch nothing, end the transfer.
   if (!IsDownloadReportPending(identity_)) return E_ABORT;
   if (g_cancelFlag == 1) {

@@ -10,6 +10,10 @@
 // total of 0 (nothing is shown then).
 unsigned ProgressPercent(ULONG progress, ULONG total);
 
+// While data arrives the dialog is redrawn at most once per this many milliseconds (the first
+// report, going back and the last report are always shown).
+const DWORD kProgressRedrawMs = 200;
+
 // Lives on the Download thread's stack for one transfer; the reference count is a no-op.
 class MyCallback : public IBindStatusCallback, public IHttpNegotiate {
 public:
@@ -47,17 +51,25 @@ public:
   void limitSize(ULONG bytes) { sizeLimit_ = bytes; }
   bool tooLarge() const { return tooLarge_; } // the transfer was aborted for its size
 
+  // How often data reports may redraw the dialog (kProgressRedrawMs; 0 redraws every change).
+  void redrawEvery(DWORD milliseconds) { redrawMs_ = milliseconds; }
+
 private:
+  void Beat();
   void OnBeginData(ULONG total);
   void OnData(ULONG progress, ULONG total);
 
   HANDLE heartbeat_;
   LONG identity_;
+  DWORD beatAt_; // GetTickCount of the last heartbeat set
+  bool beaten_;
   DWORD httpStatus_;
   ULONG lastTotal_;
   bool contentEncoded_;
   unsigned shownPercent_; // the percentage text last set, 0 when it is empty or "0%"
   ULONG shownPosition_;   // the bar position last sent, 0 after the begin of data
+  DWORD shownAt_;         // GetTickCount of the last redraw (DWORD arithmetic survives the wrap)
+  DWORD redrawMs_;
   ULONG sizeLimit_;
   bool tooLarge_;
 };

@@ -25,12 +25,14 @@ namespace {
 class ProgressSinkTest : public ::testing::Test {
 protected:
   void SetUp() override {
+    g_watchdogTimeoutMs = 20000;
     InterlockedExchange(&g_cancelFlag, 0);
     heartbeat_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     identity_ = NewDownloadIdentity();
   }
   void TearDown() override {
     WatchdogStop();
+    g_watchdogTimeoutMs = 20000;
     InterlockedExchange(&g_cancelFlag, 0);
     CloseHandle(heartbeat_);
   }
@@ -199,6 +201,7 @@ TEST_F(ProgressSinkTest, TotalsBeyondTheBarsRangeStillShowTheRightPercentage) {
 
 TEST_F(ProgressSinkTest, PercentageRisesWithEachReportAndSurvivesRepeats) {
   MyCallback sink(heartbeat_, identity_);
+  sink.redrawEvery(0);
   ASSERT_EQ(S_OK, sink.OnProgress(0, 1000, BINDSTATUS_BEGINDOWNLOADDATA, nullptr));
   const struct {
     ULONG progress;
@@ -220,6 +223,7 @@ TEST_F(ProgressSinkTest, TheBarMovesByThousandthsBackwardsAndAtTheEnd) {
   // Thousands of chunks of a large file would each wait for the user-interface thread; the bar
   // moves only when it has come a thousandth of the way further, goes back, or reaches the end.
   MyCallback sink(heartbeat_, identity_);
+  sink.redrawEvery(0);
   const ULONG total = 1000000;
   ASSERT_EQ(S_OK, sink.OnProgress(0, total, BINDSTATUS_BEGINDOWNLOADDATA, nullptr));
   const struct {
@@ -235,6 +239,57 @@ TEST_F(ProgressSinkTest, TheBarMovesByThousandthsBackwardsAndAtTheEnd) {
   ASSERT_EQ(S_OK, sink.OnProgress(0, 50, BINDSTATUS_BEGINDOWNLOADDATA, nullptr));
   ASSERT_EQ(S_OK, sink.OnProgress(1, 50, BINDSTATUS_DOWNLOADINGDATA, nullptr));
   EXPECT_EQ(1, windows_.ProgressPos());
+}
+
+TEST_F(ProgressSinkTest, HeartbeatsComeAtMostOncePerHundredthOfTheTimeout) {
+  // No Watchdog runs here, so the timeout only sets the spacing of the beats.
+  g_watchdogTimeoutMs = 0xFFFFFFFFu; // a beat at most every 12 hours: none after the first here
+  MyCallback sink(heartbeat_, identity_);
+  ResetEvent(heartbeat_);
+  ASSERT_EQ(S_OK, sink.OnProgress(0, 0, BINDSTATUS_CONNECTING, nullptr));
+  EXPECT_TRUE(HeartbeatSet()) << "the first report must beat";
+  ResetEvent(heartbeat_);
+  ASSERT_EQ(S_OK, sink.OnProgress(0, 1000, BINDSTATUS_BEGINDOWNLOADDATA, nullptr));
+  for (ULONG progress = 1; progress <= 1000; progress += 111) {
+    ASSERT_EQ(S_OK, sink.OnProgress(progress, 1000, BINDSTATUS_DOWNLOADINGDATA, nullptr));
+  }
+  EXPECT_FALSE(HeartbeatSet()) << "reports within the spacing beat again";
+  // A spacing under a millisecond: every report beats again.
+  g_watchdogTimeoutMs = 99;
+  ASSERT_EQ(S_OK, sink.OnProgress(1000, 1000, BINDSTATUS_ENDDOWNLOADDATA, nullptr));
+  EXPECT_TRUE(HeartbeatSet());
+  // The Cancel flag still ends the transfer at once, due beat or not.
+  g_watchdogTimeoutMs = 0xFFFFFFFFu;
+  InterlockedExchange(&g_cancelFlag, 1);
+  EXPECT_EQ(E_ABORT, sink.OnProgress(1000, 1000, BINDSTATUS_DOWNLOADINGDATA, nullptr));
+}
+
+TEST_F(ProgressSinkTest, DataReportsRedrawAtMostOncePerIntervalButShowFirstBackAndLast) {
+  MyCallback sink(heartbeat_, identity_);
+  sink.redrawEvery(0xFFFFFFFFu); // no interval passes within this test
+  ASSERT_EQ(S_OK, sink.OnProgress(0, 1000, BINDSTATUS_BEGINDOWNLOADDATA, nullptr));
+  const struct {
+    ULONG progress;
+    const wchar_t* text;
+    int bar;
+  } steps[] = {
+      {100, L"11%", 100},   // the first data report is shown
+      {500, L"11%", 100},   // within the interval: nothing redrawn
+      {900, L"11%", 100},
+      {50, L"6%", 50},      // going back is shown at once
+      {700, L"6%", 50},
+      {1000, L"100%", 1000}, // the last is always shown
+  };
+  for (const auto& step : steps) {
+    ASSERT_EQ(S_OK, sink.OnProgress(step.progress, 1000, BINDSTATUS_DOWNLOADINGDATA, nullptr));
+    EXPECT_EQ(step.text, windows_.Text(IDC_UPDATER_PERCENT)) << "at " << step.progress;
+    EXPECT_EQ(step.bar, windows_.ProgressPos()) << "at " << step.progress;
+  }
+  // A new begin of data starts over: its first report is shown again.
+  ASSERT_EQ(S_OK, sink.OnProgress(0, 2000, BINDSTATUS_BEGINDOWNLOADDATA, nullptr));
+  ASSERT_EQ(S_OK, sink.OnProgress(500, 2000, BINDSTATUS_DOWNLOADINGDATA, nullptr));
+  EXPECT_EQ(L"26%", windows_.Text(IDC_UPDATER_PERCENT));
+  EXPECT_EQ(500, windows_.ProgressPos());
 }
 
 TEST_F(ProgressSinkTest, OtherReportsAndReportsWithoutTotalChangeNothing) {
@@ -277,6 +332,9 @@ TEST_F(ProgressSinkTest, EndOfDataWithATotalStopsItsOwnWatchdog) {
 
   // Later reports still run, on the sink's own handle to the event.
   EXPECT_EQ(S_OK, sink.OnProgress(800, 800, BINDSTATUS_ENDDOWNLOADDATA, nullptr));
+  ResetEvent(downloadHeartbeat);
+  MyCallback later(downloadHeartbeat, identity_);
+  EXPECT_EQ(S_OK, later.OnProgress(800, 800, BINDSTATUS_ENDDOWNLOADDATA, nullptr));
   EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(downloadHeartbeat, 0));
   CloseHandle(downloadHeartbeat);
 }
@@ -294,6 +352,7 @@ TEST_F(ProgressSinkTest, EndOfDataOfAnEarlierDownloadLeavesTheLatestWatchdog) {
 
 TEST_F(ProgressSinkTest, SupersededTransferAbortsWithoutTouchingTheDialog) {
   DebugOutputCapture capture;
+  g_watchdogTimeoutMs = 0; // no Watchdog runs here; every report is due to beat
   MyCallback sink(heartbeat_, identity_);
   ASSERT_EQ(S_OK, sink.OnProgress(0, 1000, BINDSTATUS_BEGINDOWNLOADDATA, nullptr));
   ASSERT_EQ(S_OK, sink.OnProgress(300, 1000, BINDSTATUS_DOWNLOADINGDATA, nullptr));
