@@ -1,7 +1,7 @@
 // PlinthwareBench.exe: starts the updater or a baseline program as a plain child process (no
 // debugger-output listener, which would slow the child's every OutputDebugString) and measures
 // from outside what the user sees. One figure per run, printed as "name=value" lines.
-//   PlinthwareBench startup  EXE                 process start until a dialog of it is visible
+//   PlinthwareBench startup  EXE [ARGUMENT]      process start until a dialog of it is visible
 //   PlinthwareBench download EXE [quiet]         stage-2 package download, CPU, reply times, progress
 //                                                (quiet: no pings, whose handling would count as CPU)
 //   PlinthwareBench error    EXE                 Download Now until the network-error box
@@ -60,8 +60,9 @@ std::wstring TextOf(HWND window) {
 
 struct Child {
   PROCESS_INFORMATION info = {};
-  bool Start(const std::wstring& exe) {
+  bool Start(const std::wstring& exe, const std::wstring& argument = L"") {
     std::wstring commandLine = L"\"" + exe + L"\"";
+    if (!argument.empty()) commandLine += L" \"" + argument + L"\"";
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     return CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
@@ -103,11 +104,11 @@ int Fail(const char* what) {
 // A first run starts from no installed version, or the updater would find nothing newer.
 void ForgetInstallation() { RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orvane\\autolaunch"); }
 
-int MeasureStartup(const std::wstring& exe) {
+int MeasureStartup(const std::wstring& exe, const std::wstring& argument) {
   ForgetInstallation();
   Child child;
   double start = NowMs();
-  if (!child.Start(exe)) return Fail("start");
+  if (!child.Start(exe, argument)) return Fail("start");
   HWND dialog = nullptr;
   if (!PollUntil([&] { return (dialog = VisibleDialog(child.info.dwProcessId)) != nullptr; })) return Fail("no dialog");
   double shown = NowMs();
@@ -272,17 +273,20 @@ int wmain(int argc, wchar_t** argv) {
   if (argc == 4 && std::wstring(argv[1]) == L"ping") {
     return MeasureIdleReplies(driver::WindowsPathOf(argv[2]), static_cast<DWORD>(_wtoi(argv[3])));
   }
+  if (argc == 4 && std::wstring(argv[1]) == L"startup") {
+    return MeasureStartup(driver::WindowsPathOf(argv[2]), driver::WindowsPathOf(argv[3]));
+  }
   if (argc == 4 && std::wstring(argv[1]) == L"download" && std::wstring(argv[3]) == L"quiet") {
     return MeasureDownload(driver::WindowsPathOf(argv[2]), false);
   }
   if (argc != 3) {
-    fputs("usage: PlinthwareBench startup|download|error|firstrun EXE | ping EXE MS\n", stderr);
+    fputs("usage: PlinthwareBench startup|download|error|firstrun EXE | startup EXE ARGUMENT | ping EXE MS\n", stderr);
     return 2;
   }
   std::wstring command = argv[1];
   std::wstring exe = driver::WindowsPathOf(argv[2]);
   int status = 2;
-  if (command == L"startup") status = MeasureStartup(exe);
+  if (command == L"startup") status = MeasureStartup(exe, L"");
   else if (command == L"download") status = MeasureDownload(exe, true);
   else if (command == L"error") status = MeasureTimeToError(exe);
   else if (command == L"firstrun") status = MeasureFirstRun(exe);

@@ -21,11 +21,12 @@ step() { printf '== %s\n' "$*" >&2; }
 step "Building (toolchain and flags of the updater)"
 cmake -S "$root/bench" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
   -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j 2 --target PlinthwareUpdater PlinthwareBench bench_dialog bench_download plinthware_packages \
-  >/dev/null
+cmake --build "$build" -j 2 --target PlinthwareUpdater PlinthwareBench bench_dialog bench_windows bench_download \
+  plinthware_packages >/dev/null
 updater="$build/plinthware/src/PlinthwareUpdater.exe"
 bench="$build/PlinthwareBench.exe"
 dialog="$build/bench_dialog.exe"
+windows="$build/bench_windows.exe"
 download="$build/bench_download.exe"
 
 # The plot needs matplotlib for Debian's Python; install it once if it is missing.
@@ -46,11 +47,15 @@ trap 'exit 130' INT TERM
 
 step "Serving a 256 MiB package and a real installer from nginx"
 docroot="$server/docroot"
-mkdir -p "$docroot/plinthware" "$docroot/small" "$server/server.d"
+mkdir -p "$docroot/plinthware" "$docroot/paced" "$docroot/small" "$server/server.d"
 package="$docroot/plinthware/vrel_setup.exe"
 if [ "$(stat -c %s "$package" 2>/dev/null || echo 0)" != 268435456 ]; then
   head -c 268435456 /dev/urandom >"$package"
 fi
+# The same package paced to 32 MB/s: on loopback at full speed Wine's URLMON reports no progress
+# until the end, so only a paced transfer shows what the progress reports cost.
+ln -f "$package" "$docroot/paced/vrel_setup.exe"
+echo 'location /paced/ { limit_rate 32m; }' >"$server/server.d/paced.conf"
 cp "$build/packages/vrel_setup_1.0.0.6.exe" "$docroot/small/vrel_setup.exe"
 # info_file LOCATION: the Info file names LOCATION as the package for every platform.
 info_file() {
@@ -62,6 +67,7 @@ info_file() {
 }
 big_url=http://download.orvane.com/plinthware/vrel_setup.exe
 small_url=http://download.orvane.com/small/vrel_setup.exe
+paced_url=http://download.orvane.com/paced/vrel_setup.exe
 sh "$root/tools/nginx/nginx.sh" start "$server" --watch-pid $$ >/dev/null
 proxy=$(cat "$server/proxy")
 # A port that nobody listens on, for the time to error.
@@ -98,8 +104,18 @@ http_proxy=$proxy measure warmup 0 $wine "$download" "$big_url" "$work/baseline.
 
 for run in $(seq 1 "$runs"); do
   step "Run $run of $runs"
-  http_proxy=$proxy measure startup_updater "$run" $wine "$bench" startup "$updater"
-  measure startup_baseline "$run" $wine "$bench" startup "$dialog"
+  # Start-up varies most from one start to the next: three of each per run, interleaved. The two
+  # controls: the updater's windows alone, and the updater without the Task Scheduler (Wine's
+  # taskschd disabled, so that the deletion at start fails at once).
+  for start in 1 2 3; do
+    http_proxy=$proxy measure startup_updater "$run.$start" $wine "$bench" startup "$updater"
+    measure startup_baseline "$run.$start" $wine "$bench" startup "$dialog"
+    measure startup_windows "$run.$start" $wine "$bench" startup "$windows" "$updater"
+    (
+      export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;taskschd=d"
+      http_proxy=$proxy measure startup_no_task "$run.$start" $wine "$bench" startup "$updater"
+    )
+  done
   info_file "$big_url"
   http_proxy=$proxy measure download_updater "$run" $wine "$bench" download "$updater"
   # Its CPU without the pings, which the bare download does not get either.
@@ -117,6 +133,13 @@ for run in $(seq 1 "$runs"); do
   rm -f "$work/baseline.bin"
   # The same bare download with a sink that also answers IHttpNegotiate, as the updater's does.
   http_proxy=$proxy measure download_negotiate "$run" $wine "$download" "$big_url" \
+    "Z:$(echo "$work/baseline.bin" | tr / '\\')" negotiate
+  rm -f "$work/baseline.bin"
+  # Paced to 32 MB/s, where the progress reports flow: the updater without pings and the bare
+  # download with a sink that answers IHttpNegotiate as the updater's does.
+  info_file "$paced_url"
+  http_proxy=$proxy measure paced_updater "$run" $wine "$bench" download "$updater" quiet
+  http_proxy=$proxy measure paced_baseline "$run" $wine "$download" "$paced_url" \
     "Z:$(echo "$work/baseline.bin" | tr / '\\')" negotiate
   rm -f "$work/baseline.bin"
   curl_s=$(curl -s -o "$work/curl.bin" -x "$proxy" -w '%{time_total}' "$big_url" || echo 0)
