@@ -4,7 +4,9 @@
 # setup starts Xvfb (its display number goes to WINE_DIR/display), creates the prefix once and
 # keeps one wineserver running; cleanup ends both, so that a test run leaves no process behind.
 set -eu
-dir=$1
+mkdir -p "$1"
+# Absolute: Wine refuses a relative WINEPREFIX.
+dir=$(cd "$1" && pwd)
 action=$2
 export WINEPREFIX="$dir/prefix"
 export WINEARCH=win64
@@ -20,7 +22,6 @@ stop_xvfb() {
 
 case "$action" in
 setup)
-  mkdir -p "$dir"
   stop_xvfb
   # -displayfd picks a free display and writes its number once the server accepts clients.
   : >"$dir/display.tmp"
@@ -39,6 +40,8 @@ setup)
   rm -f "$dir/display.tmp"
   DISPLAY=":$(cat "$dir/display")"
   export DISPLAY
+  # A wineserver left running by an interrupted run would keep the wait below from ever ending.
+  wineserver -k </dev/null >/dev/null 2>&1 || true
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     wineboot -i >/dev/null 2>&1
     # Bare Xvfb has no window manager; unmanaged windows hide at once instead of after waiting
