@@ -80,17 +80,18 @@ export DISPLAY
 wine=/usr/lib/wine/wine64
 
 # measure FIGURE RUN COMMAND...: runs one measurement and files its lines under FIGURE and RUN.
+# Its variables are the shell's own, so they must not be called run (the caller's loop counter).
 measure() {
-  figure=$1
-  run=$2
+  measured_figure=$1
+  measured_run=$2
   shift 2
   # Into a file, not a pipe: Wine's helper processes inherit the output and would hold a pipe open.
   if ! timeout 300 "$@" </dev/null >"$work/out.txt" 2>&1; then
-    echo "$figure run $run failed:" >&2
+    echo "$measured_figure run $measured_run failed:" >&2
     cat "$work/out.txt" >&2
     return 0
   fi
-  tr -d '\r' <"$work/out.txt" | sed "s/^/$figure $run /" >>"$raw"
+  tr -d '\r' <"$work/out.txt" | sed "s/^/$measured_figure $measured_run /" >>"$raw"
 }
 
 : >"$raw"
