@@ -86,12 +86,11 @@ void MyCallback::OnBeginData(ULONG total) {
   shownAt_ = 0;
 }
 
-void MyCallback::OnData(ULONG progress, ULONG total) {
+void MyCallback::OnData(ULONG progress, ULONG total, DWORD now) {
   // A fast transfer reports thousands of chunks a second, and each redraw is a cross-thread send
   // that waits for the user-interface thread and repaints there. Nobody reads faster than a few
   // redraws a second: between the first report and the last, the dialog is redrawn at most once
   // per interval, and then only with what changed. Going back is always shown.
-  DWORD now = GetTickCount();
   bool first = shownPercent_ == 0;
   bool last = progress >= total;
   bool back = progress < shownPosition_;
@@ -115,11 +114,10 @@ void MyCallback::OnData(ULONG progress, ULONG total) {
   }
 }
 
-void MyCallback::Beat() {
+void MyCallback::Beat(DWORD now) {
   // The Watchdog only needs to learn that reports still come. Each SetEvent is a kernel call that
   // wakes its thread, and a fast transfer reports thousands of chunks a second: one heartbeat per
   // hundredth of the Watchdog's timeout is plenty (the first report always beats).
-  DWORD now = GetTickCount();
   if (beaten_ && now - beatAt_ < g_watchdogTimeoutMs / 100) return;
   SetEvent(heartbeat_);
   beatAt_ = now;
@@ -127,7 +125,8 @@ void MyCallback::Beat() {
 }
 
 STDMETHODIMP MyCallback::OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode, LPCWSTR) {
-  Beat();
+  DWORD now = GetTickCount(); // one clock read serves the heartbeat and the redraw
+  Beat(now);
   // Abandoned by its Watchdog, or superseded by a later download: touch nothing, end the transfer.
   if (!IsDownloadReportPending(identity_)) return E_ABORT;
   if (g_cancelFlag == 1) {
@@ -146,7 +145,7 @@ STDMETHODIMP MyCallback::OnProgress(ULONG progress, ULONG progressMax, ULONG sta
     OnBeginData(progressMax);
     break;
   case BINDSTATUS_DOWNLOADINGDATA:
-    OnData(progress, progressMax);
+    OnData(progress, progressMax, now);
     break;
   case BINDSTATUS_ENDDOWNLOADDATA:
     WatchdogStopFor(identity_);

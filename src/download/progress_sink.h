@@ -55,9 +55,9 @@ public:
   void redrawEvery(DWORD milliseconds) { redrawMs_ = milliseconds; }
 
 private:
-  void Beat();
+  void Beat(DWORD now);
   void OnBeginData(ULONG total);
-  void OnData(ULONG progress, ULONG total);
+  void OnData(ULONG progress, ULONG total, DWORD now);
 
   HANDLE heartbeat_;
   LONG identity_;
