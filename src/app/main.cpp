@@ -3,7 +3,7 @@
 
 #include "app/startup.h"
 #include "app/workflow.h"
-#include "download/system_libraries.h"
+#include "base/system_libraries.h"
 #include "res/resource.h"
 
 // The GNU build must carry the checked copies; a build that lost the flag stops here.

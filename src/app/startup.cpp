@@ -6,11 +6,12 @@
 
 #include "app/main_window.h"
 #include "app/workflow.h"
+#include "base/dialog_controls.h"
 #include "res/resource.h"
 #include "system/autolaunch_task.h"
 #include "text/language_file.h"
 #include "ui/updater_dialog.h"
-#include "update/platform.h"
+#include "info/platform.h"
 
 ATOM RegisterMainClass(HINSTANCE instance) {
   WNDCLASSEXW windowClass = {};
@@ -45,7 +46,7 @@ int StartInstance(HINSTANCE instance) {
   RemoveAutoLaunchTask();
 
   if (g_updateMode) {
-    SendMessageW(GetDlgItem(g_dialog, IDC_UPDATER_DOWNLOAD_NOW), BM_CLICK, 0, 0);
+    SendControlMessage(g_dialog, IDC_UPDATER_DOWNLOAD_NOW, BM_CLICK, 0, 0);
   } else {
     ShowWindow(g_dialog, SW_SHOW);
   }

@@ -8,15 +8,16 @@
 #include <commctrl.h>
 #include <strsafe.h>
 
-#include "app/startup.h"
-#include "app/workflow.h"
+#include "base/dialog_controls.h"
+#include "base/owners.h"
+#include "base/shell_state.h"
 #include "download/download_thread.h"
 #include "download/watchdog.h"
+#include "info/info_signature.h"
+#include "info/info_values.h"
+#include "info/platform.h"
 #include "res/resource.h"
 #include "text/text_table.h"
-#include "update/info_signature.h"
-#include "update/info_values.h"
-#include "update/platform.h"
 
 wchar_t g_urlBuffer[kPathChars] = {};
 wchar_t g_tempFolderBuffer[kPathChars] = {};
@@ -43,10 +44,6 @@ bool ClaimDownloadReport(LONG identity) {
   return identity != 0 && InterlockedCompareExchange(&g_unclaimedReport, 0, identity) == identity;
 }
 
-static void SetDialogText(int controlId, const wchar_t* text) {
-  SendMessageW(GetDlgItem(g_dialog, controlId), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
-}
-
 // Fills the Temp-folder and Destination buffers for `fileName`. False (both left empty) when the
 // temporary folder cannot be read or the path does not fit.
 static bool PrepareDestination(const wchar_t* fileName) {
@@ -70,32 +67,33 @@ static void DownloadStart(const wchar_t* refusal) {
     FailDownload(identity, refusal);
     return;
   }
-  HANDLE heartbeat = nullptr;
-  if (!WatchdogStart(identity, &heartbeat)) {
+  HANDLE downloadHeartbeat = nullptr;
+  if (!WatchdogStart(identity, &downloadHeartbeat)) {
     FailDownload(identity, L"download failed: the Watchdog could not be started\n");
     return;
   }
+  ScopedHandle heartbeat(downloadHeartbeat); // the Download thread's, once it runs
 
   wchar_t percent[72] = {};
   StringCchPrintfW(percent, ARRAYSIZE(percent), L"%d%%", 0);
-  SetDialogText(IDC_UPDATER_PERCENT, percent);
+  SetControlText(g_dialog, IDC_UPDATER_PERCENT, percent);
 
   DownloadJob* job = static_cast<DownloadJob*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(DownloadJob)));
   HANDLE thread = nullptr;
   if (job) {
     job->identity = identity;
-    job->heartbeat = heartbeat;
+    job->heartbeat = heartbeat.get();
     job->infoFile = g_workflowStage == kStageInfoFile;
     StringCchCopyW(job->url, kPathChars, g_urlBuffer);
     StringCchCopyW(job->destination, kPathChars, g_destinationBuffer);
     thread = StartDownloadThread(job);
   }
   if (!thread) {
-    CloseHandle(heartbeat);
     if (job) HeapFree(GetProcessHeap(), 0, job);
     FailDownload(identity, L"download failed: the Download thread could not be started\n");
     return;
   }
+  heartbeat.release(); // closed by the Download thread
   // The earlier thread, if any, has reported or been abandoned; its handle is of no more use.
   if (g_downloadThread) CloseHandle(g_downloadThread);
   g_downloadThread = thread;
@@ -104,7 +102,7 @@ static void DownloadStart(const wchar_t* refusal) {
 void BeginInfoFileDownload() {
   ZeroMemory(g_urlBuffer, sizeof g_urlBuffer);
   StringCchCopyW(g_urlBuffer, kPathChars, kInfoFileUrl);
-  SetDialogText(IDC_UPDATER_LABEL, L"");
+  SetControlText(g_dialog, IDC_UPDATER_LABEL, L"");
   InterlockedExchange(&g_cancelFlag, 0);
   InterlockedExchange(&g_workflowStage, kStageInfoFile);
   bool ready = PrepareDestination(kInfoFileName);
@@ -126,8 +124,8 @@ static const wchar_t* FindUnpinnedPackage() {
 void BeginInstallerDownload() {
   const wchar_t* refusal = ReadLocation(g_platformSection, g_infoFilePath, g_urlBuffer);
   if (!refusal) refusal = FindUnpinnedPackage();
-  SetDialogText(IDC_UPDATER_STATUS, LookupText(kTextDownloading));
-  ShowWindow(GetDlgItem(g_dialog, IDC_UPDATER_PROGRESS), SW_SHOW);
+  SetControlText(g_dialog, IDC_UPDATER_STATUS, LookupText(kTextDownloading));
+  ShowControl(g_dialog, IDC_UPDATER_PROGRESS, SW_SHOW);
   InterlockedExchange(&g_workflowStage, kStagePackage);
   bool ready = PrepareDestination(kPackageFileName);
   if (!refusal && !ready) refusal = L"download refused: no usable temporary folder\n";

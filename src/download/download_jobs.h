@@ -4,7 +4,7 @@
 #pragma once
 #include <windows.h>
 
-#include "download/location_check.h"
+#include "info/location_check.h"
 
 const int kPathChars = 1024;
 

@@ -6,18 +6,17 @@
 #include <wininet.h>
 #include <strsafe.h>
 
-#include "app/startup.h"
-#include "app/workflow.h"
+#include "base/system_libraries.h"
+#include "base/workflow_protocol.h"
 #include "download/progress_sink.h"
-#include "download/system_libraries.h"
 #include "download/watchdog.h"
-#include "update/info_signature.h"
+#include "info/info_signature.h"
 
 void FailDownload(LONG identity, const wchar_t* reason) {
   WatchdogStopFor(identity);
   if (!ClaimDownloadReport(identity)) return;
   OutputDebugStringW(reason);
-  PostMessageW(g_mainWindow, WM_WORKFLOW, kWorkflowFailed, 0);
+  PostWorkflow(kWorkflowFailed);
 }
 
 // A transfer counts as whole when the call succeeded, the server's status (if one came) is a
@@ -74,7 +73,7 @@ static void ReportEnd(const DownloadJob& job, HRESULT result, const MyCallback& 
     return;
   }
   if (result == E_ABORT) {
-    if (ClaimDownloadReport(job.identity)) PostMessageW(g_mainWindow, WM_WORKFLOW, kWorkflowAborted, 0);
+    if (ClaimDownloadReport(job.identity)) PostWorkflow(kWorkflowAborted);
     return;
   }
   wchar_t reason[kReasonChars] = {};
@@ -85,7 +84,7 @@ static void ReportEnd(const DownloadJob& job, HRESULT result, const MyCallback& 
   } else if (job.infoFile && RefuseInfoFile(job, sink)) {
     return;
   } else if (ClaimDownloadReport(job.identity)) {
-    PostMessageW(g_mainWindow, WM_WORKFLOW, kWorkflowFinished, 0);
+    PostWorkflow(kWorkflowFinished);
   }
 }
 

@@ -5,8 +5,8 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
-#include "app/startup.h"
-#include "app/workflow.h"
+#include "base/dialog_controls.h"
+#include "base/shell_state.h"
 #include "download/download_jobs.h"
 #include "res/resource.h"
 #include "system/install_marker.h"
@@ -14,14 +14,6 @@
 #include "update/restart.h"
 
 HICON g_smallIcon = nullptr;
-
-void SetControlText(HWND dialog, int controlId, const wchar_t* text) {
-  SendMessageW(GetDlgItem(dialog, controlId), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
-}
-
-void ShowControl(HWND dialog, int controlId, int command) {
-  ShowWindow(GetDlgItem(dialog, controlId), command);
-}
 
 static INT_PTR OnInitDialog(HWND dialog) {
   SetControlText(dialog, IDC_UPDATER_PERCENT, L"");

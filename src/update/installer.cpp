@@ -7,14 +7,15 @@
 #include <commctrl.h>
 #include <objbase.h>
 
-#include "app/startup.h"
-#include "app/workflow.h"
+#include "base/dialog_controls.h"
+#include "base/owners.h"
+#include "base/shell_state.h"
+#include "base/workflow_protocol.h"
 #include "download/download_jobs.h"
+#include "info/info_values.h"
+#include "info/package_check.h"
+#include "info/platform.h"
 #include "res/resource.h"
-#include "update/info_values.h"
-#include "update/package_check.h"
-#include "update/platform.h"
-#include "update/scoped_handle.h"
 
 CreateProcessFunction g_createProcess = CreateProcessW;
 ShellExecuteExFunction g_shellExecuteEx = ShellExecuteExW;
@@ -27,24 +28,6 @@ ShellExecuteExFunction g_shellExecuteEx = ShellExecuteExW;
 namespace {
 
 bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
-
-// The dialog's controls are the UI thread's; these window calls are carried out there.
-HWND ProgressBar() { return GetDlgItem(g_dialog, IDC_UPDATER_PROGRESS); }
-
-void StartMarquee() {
-  ShowWindow(GetDlgItem(g_dialog, IDC_UPDATER_PERCENT), SW_HIDE);
-  HWND bar = ProgressBar();
-  LONG style = GetWindowLongW(bar, GWL_STYLE);
-  if (SetWindowLongW(bar, GWL_STYLE, style | PBS_MARQUEE) != 0) {
-    SendMessageW(bar, PBM_SETMARQUEE, TRUE, 0);
-  }
-}
-
-void StopMarquee() {
-  HWND bar = ProgressBar();
-  SendMessageW(bar, PBM_SETMARQUEE, FALSE, 0);
-  SetWindowLongW(bar, GWL_STYLE, GetWindowLongW(bar, GWL_STYLE) & ~PBS_MARQUEE);
-}
 
 // The direct start, exactly as the package was always started. False, with the start's error in
 // *error, when it could not be started.
@@ -144,10 +127,11 @@ const wchar_t* SkipProgramName(const wchar_t* commandLine) {
 }
 
 DWORD WINAPI RunInstaller(void*) {
-  StartMarquee();
+  // The dialog's controls are the UI thread's; these window calls are carried out there.
+  ShowControl(g_dialog, IDC_UPDATER_PERCENT, SW_HIDE);
+  SetProgressMarquee(g_dialog, IDC_UPDATER_PROGRESS, true);
   bool succeeded = RunPackage();
-  StopMarquee();
-  SendMessageW(g_mainWindow, WM_WORKFLOW, kWorkflowInstallerExited,
-               succeeded ? kInstallerSucceeded : kInstallerFailed);
+  SetProgressMarquee(g_dialog, IDC_UPDATER_PROGRESS, false);
+  SendWorkflow(kWorkflowInstallerExited, succeeded ? kInstallerSucceeded : kInstallerFailed);
   return 1;
 }

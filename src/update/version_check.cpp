@@ -7,8 +7,8 @@
 
 #include "download/download_jobs.h"
 #include "system/install_marker.h"
-#include "update/info_values.h"
-#include "update/platform.h"
+#include "info/info_values.h"
+#include "info/platform.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include "info_report.h"
 #include "info_signing.h"
 #include "package/package_record.h"
-#include "update/info_signature.h"
+#include "info/info_signature.h"
 
 namespace {
 

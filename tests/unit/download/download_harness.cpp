@@ -15,7 +15,7 @@
 #include "download/download_jobs.h"
 #include "download/watchdog.h"
 #include "res/resource.h"
-#include "update/platform.h"
+#include "info/platform.h"
 
 using testing_support::Narrow;
 using testing_support::Widen;

@@ -19,7 +19,7 @@
 #include "system/install_marker.h"
 #include "text/language_file.h"
 #include "text/text_table.h"
-#include "update/platform.h"
+#include "info/platform.h"
 #include "update/version_check.h"
 
 namespace {

@@ -9,7 +9,7 @@
 
 #include "info_report.h"
 #include "support/test_support.h"
-#include "update/package_check.h"
+#include "info/package_check.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "download/download_jobs.h"
 #include "res/resource.h"
 #include "update/installer.h"
-#include "update/platform.h"
+#include "info/platform.h"
 
 namespace installer_harness {
 

@@ -10,7 +10,7 @@
 #include "../system/autolaunch_key_helpers.h"
 #include "download/download_jobs.h"
 #include "support/test_support.h"
-#include "update/platform.h"
+#include "info/platform.h"
 #include "update/version_check.h"
 
 namespace {

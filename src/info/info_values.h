@@ -4,9 +4,11 @@
 #pragma once
 #include <windows.h>
 
-#include "update/installer.h"
-#include "update/package_check.h"
-#include "update/version_check.h"
+#include "info/package_check.h"
+#include "info/version_number.h"
+
+// The Command-line buffer's capacity, terminator included; a longer InstConfig is refused.
+const int kInstConfigChars = 128;
 
 // The sections an Info file serves, newest platform first.
 const int kInfoSectionCount = 4;

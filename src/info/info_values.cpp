@@ -1,6 +1,6 @@
 // The Info file's Version, InstConfig and Sha256 as the updater reads them: one place for the
 // buffer limits and the rules, so that InfoCheck reports exactly what the updater does. Any thread.
-#include "update/info_values.h"
+#include "info/info_values.h"
 
 #include <strsafe.h>
 
