@@ -1,5 +1,6 @@
 // Start-up: the command line, the main window class and window, and the start-up sequence that
-// ends with the dialog shown (or, in Update mode, the silent check begun). UI thread.
+// ends with the dialog shown (or, in Update mode, the silent check begun). UI thread, with the
+// auto-launch task removal running alongside on a thread of its own until the dialog shows.
 #include "app/startup.h"
 
 #include <objbase.h>
@@ -30,20 +31,34 @@ ATOM RegisterMainClass(HINSTANCE instance) {
 
 int StartInstance(HINSTANCE instance) {
   g_instance = instance;
-  HWND window = CreateWindowExW(0, g_className, g_windowTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
-                                CW_USEDEFAULT, 0, nullptr, nullptr, instance, nullptr);
-  if (!window) return 0;
-  g_mainWindow = window;
-
-  // The dialog's initialisation fetches its texts, so the overrides come first.
-  LocateLanguageFile();
-  g_overrideTable = BuildOverrideTable();
-  g_dialog = CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_UPDATER), g_mainWindow, UpdaterDialogProc, 0);
-
+  // Nothing is made, and the task is kept, on a platform the updater does not serve.
   if (DetectPlatform() == 0) return 0;
 
+  // This thread's apartment comes first and lasts the program's life, so that the removal thread
+  // leaving its own never ends COM in the process (nor the COM security that thread sets).
   CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-  RemoveAutoLaunchTask();
+  // CoInitializeSecurity, the removal's first step, holds for the whole process and only until
+  // COM first needs security (marshalling, an out-of-process call); later it fails with
+  // RPC_E_TOO_LATE. Nothing this thread does until the wait below touches a COM object (the
+  // window, the Language file through the profile reader, the dialog and its common controls),
+  // so the removal thread always comes first, as it did on this thread before. After the wait
+  // it has long been called: it runs at once, and the bound only matters for the scheduler's
+  // slow steps after it.
+  StartAutoLaunchTaskRemoval();
+
+  HWND window = CreateWindowExW(0, g_className, g_windowTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
+                                CW_USEDEFAULT, 0, nullptr, nullptr, instance, nullptr);
+  if (window) {
+    g_mainWindow = window;
+    // The dialog's initialisation fetches its texts, so the overrides come first.
+    LocateLanguageFile();
+    g_overrideTable = BuildOverrideTable();
+    g_dialog = CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_UPDATER), g_mainWindow, UpdaterDialogProc, 0);
+  }
+  // The task is gone before anything shows; a removal that hangs delays the dialog by the bound
+  // at most and finishes on its own.
+  WaitForAutoLaunchTaskRemoval(kTaskRemovalBoundMs);
+  if (!window) return 0;
 
   if (g_updateMode) {
     SendControlMessage(g_dialog, IDC_UPDATER_DOWNLOAD_NOW, BM_CLICK, 0, 0);

@@ -1,5 +1,6 @@
 // RemoveAutoLaunchTask: deletes the auto-launch task through the Task Scheduler 2.0 interfaces.
-// User-interface thread, once at start-up, before any worker thread exists.
+// Once at start-up, on the removal thread, while the user-interface thread creates the windows:
+// the scheduler's library and service take tens of milliseconds that need not delay the dialog.
 //
 // MinGW's import libraries lack the Task Scheduler's class and interface IDs, so they are
 // defined here under names of our own.
@@ -12,6 +13,8 @@
 #include "base/owners.h"
 
 const wchar_t kAutoLaunchTaskName[] = L"Execute Qentra For Auto Launcher Task";
+HANDLE g_taskRemovalThread = nullptr;
+void (*g_taskRemovalPause)() = nullptr;
 
 namespace {
 
@@ -68,8 +71,35 @@ int RemoveAutoLaunchTask() {
     OutputDebugStringW(L"Cannot allocate the task name.\n");
     return 0;
   }
+  if (g_taskRemovalPause) g_taskRemovalPause();
   // A missing task, or one this user may not delete, is no concern of ours: the result is ignored.
   folder->DeleteTask(taskName.get(), 0);
   // The folder goes before the service: locals are destroyed in reverse order.
   return 1;
+}
+
+namespace {
+
+DWORD WINAPI TaskRemovalThread(void*) {
+  // The thread's own membership of the multithreaded apartment; the starter's holds the apartment
+  // (and the COM security set here) after this one leaves it.
+  HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  RemoveAutoLaunchTask();
+  if (SUCCEEDED(com)) CoUninitialize();
+  return 0;
+}
+
+} // namespace
+
+void StartAutoLaunchTaskRemoval() {
+  g_taskRemovalThread = CreateThread(nullptr, 0, TaskRemovalThread, nullptr, 0, nullptr);
+  if (!g_taskRemovalThread) RemoveAutoLaunchTask();
+}
+
+void WaitForAutoLaunchTaskRemoval(DWORD boundMs) {
+  if (!g_taskRemovalThread) return;
+  WaitForSingleObject(g_taskRemovalThread, boundMs);
+  // A thread still running keeps running without its handle, and ends with its work.
+  CloseHandle(g_taskRemovalThread);
+  g_taskRemovalThread = nullptr;
 }

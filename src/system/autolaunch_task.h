@@ -1,6 +1,7 @@
-// Removal of the product family's auto-launch scheduled task, at every start, on the
-// user-interface thread after COM has been initialised (multithreaded apartment).
+// Removal of the product family's auto-launch scheduled task, at every start, on a thread of its
+// own that start-up runs alongside the creation of its windows and waits for before the dialog shows.
 #pragma once
+#include <windows.h>
 
 // "Execute Qentra For Auto Launcher Task", in the root task folder.
 extern const wchar_t kAutoLaunchTaskName[];
@@ -8,3 +9,19 @@ extern const wchar_t kAutoLaunchTaskName[];
 // Returns 1 when the deletion was attempted, 0 when an earlier step failed (with a diagnostic).
 // Sets the process-wide COM security, so only the first call in a process gets past step 1.
 int RemoveAutoLaunchTask();
+
+// How long start-up waits for the removal before it shows the dialog anyway.
+const DWORD kTaskRemovalBoundMs = 2000;
+
+extern HANDLE g_taskRemovalThread;   // the removal's thread; started and closed by start-up (UI thread)
+extern void (*g_taskRemovalPause)(); // test seam, null in the program: called by the removal right
+                                     // before the deletion, so that a test can make it slow
+
+// Starts RemoveAutoLaunchTask on a thread of its own with its own COM initialisation (multithreaded
+// apartment). Call it with COM initialised for the multithreaded apartment on the calling thread,
+// which keeps that apartment, and with it the process's COM security, alive beyond the removal.
+// When no thread can be made, the removal runs here and now.
+void StartAutoLaunchTaskRemoval();
+
+// Waits up to `boundMs` for the removal to end. Past the bound it is left to finish on its own.
+void WaitForAutoLaunchTaskRemoval(DWORD boundMs);

@@ -1,11 +1,13 @@
 // The auto-launch task at the updater's start, against the Task Scheduler of the Wine prefix: a
 // task registered beforehand (with schtasks, as an installer of the product family would) is gone
-// once the Offer shows, a missing one leaves no diagnostic, and an unsupported edition, which ends
-// before the removal, leaves a registered task in place.
+// once the Offer shows, also when the removal is slow (a test build that pauses it), a missing one
+// leaves no diagnostic, and an unsupported edition, which ends before the removal, leaves a
+// registered task in place. A removal slower than start-up's bound does not hold the dialog back.
 #include <gtest/gtest.h>
 
 #include <objbase.h>
 
+#include "base/owners.h"
 #include "e2e/e2e_support.h"
 #include "support/scheduled_task.h"
 
@@ -80,6 +82,16 @@ protected:
     return testing::AssertionSuccess();
   }
 
+  // Polls the Task Scheduler every 50 ms until the task is gone or the deadline passes.
+  static bool WaitUntilTaskIsGone(DWORD timeoutMs) {
+    ULONGLONG end = GetTickCount64() + timeoutMs;
+    while (LookUpScheduledTask(kTaskName) != HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)) {
+      if (GetTickCount64() > end) return false;
+      Sleep(50);
+    }
+    return true;
+  }
+
   static testing::AssertionResult HasNoTaskDiagnostic(const std::vector<std::string>& messages) {
     for (const std::string& m : messages) {
       for (const char* diagnostic : kDiagnostics) {
@@ -107,6 +119,45 @@ TEST_F(AutoLaunchTask, IsGoneOnceTheOfferShowsWithNoDiagnosticEitherWay) {
     ASSERT_TRUE(updater.PostMainCommand(driver::kExitCommand));
     ASSERT_TRUE(updater.WaitForExit(e2e::kEndMs)) << "still running\n" << updater.Describe();
     EXPECT_TRUE(HasNoTaskDiagnostic(updater.DebugMessages())) << updater.Describe();
+  }
+}
+
+// PlinthwareUpdaterSlowTask pauses its removal right before the deletion: for a second, which
+// start-up waits out, or until the test opens a gate, past the bound, when the dialog shows
+// without the removal and the removal ends later on its own.
+TEST_F(AutoLaunchTask, ASlowRemovalEndsBeforeTheOfferOrTheBoundShowsItAnyway) {
+  std::wstring slowUpdater = e2e::SlowTaskUpdaterPath();
+  ASSERT_FALSE(slowUpdater.empty()) << "PLINTHWARE_SLOW_TASK_UPDATER_EXE names no program";
+  const std::wstring gateName = L"PlinthwareTestTaskGate";
+  struct Case {
+    const char* name;
+    const wchar_t* pauseMs;
+    bool gated; // held until the test opens the gate
+  };
+  const Case cases[] = {{"paused within the bound", L"1000", false}, {"held past the bound", L"60000", true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(RegisterTask());
+    ScopedHandle gate(CreateEventW(nullptr, TRUE, FALSE, gateName.c_str()));
+    ASSERT_TRUE(gate.get() != nullptr);
+    driver::LaunchOptions options = e2e::UpdaterOptions(L"", slowUpdater);
+    options.environment.push_back({L"PLINTHWARE_TEST_TASK_PAUSE_MS", c.pauseMs, false});
+    if (c.gated) options.environment.push_back({L"PLINTHWARE_TEST_TASK_GATE", gateName, false});
+    driver::UpdaterProcess updater;
+    ASSERT_TRUE(updater.Start(options)) << driver::Utf8(updater.startError());
+    ASSERT_NE(nullptr, updater.WaitForVisibleDialog(e2e::kShowMs)) << updater.Describe();
+    HRESULT whenShown = LookUpScheduledTask(kTaskName);
+    if (c.gated) {
+      EXPECT_EQ(S_OK, whenShown) << "the held removal deleted the task";
+      SetEvent(gate.get());
+      EXPECT_TRUE(WaitUntilTaskIsGone(e2e::kEndMs)) << "the removal did not finish on its own";
+    } else {
+      EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), whenShown) << "the Offer showed before the task was gone";
+    }
+    ASSERT_TRUE(updater.PostMainCommand(driver::kExitCommand));
+    ASSERT_TRUE(updater.WaitForExit(e2e::kEndMs)) << "still running\n" << updater.Describe();
+    EXPECT_TRUE(HasNoTaskDiagnostic(updater.DebugMessages())) << updater.Describe();
+    DeleteTask();
   }
 }
 

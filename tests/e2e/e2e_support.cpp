@@ -38,6 +38,7 @@ void WaitForCompanionsToEnd(DWORD timeoutMs) {
 
 std::wstring UpdaterPath() { return FromEnvironment(L"PLINTHWARE_UPDATER_EXE"); }
 std::wstring CompanionPath() { return FromEnvironment(L"PLINTHWARE_QENTRASVC_EXE"); }
+std::wstring SlowTaskUpdaterPath() { return FromEnvironment(L"PLINTHWARE_SLOW_TASK_UPDATER_EXE"); }
 
 std::wstring SystemDirectory() {
   wchar_t directory[MAX_PATH] = {};

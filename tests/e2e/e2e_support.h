@@ -24,6 +24,9 @@ extern const wchar_t kAutolaunchKey[]; // SOFTWARE\Orvane\autolaunch under HKEY_
 // The built PlinthwareUpdater.exe and qentraSvc.exe, as CTest names them in the environment.
 std::wstring UpdaterPath();
 std::wstring CompanionPath();
+// PlinthwareUpdaterSlowTask.exe, a test build whose task removal pauses (slow_task_removal.cpp);
+// empty for the test programs that do not use it.
+std::wstring SlowTaskUpdaterPath();
 std::wstring SystemDirectory();
 
 // How a test starts the updater: the built program (or `program`), its arguments, and an HTTP

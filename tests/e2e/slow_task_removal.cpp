@@ -1,0 +1,30 @@
+// Linked into PlinthwareUpdaterSlowTask only, a test build of the updater: makes its auto-launch
+// task removal slow, as a busy Task Scheduler service would, right before the deletion.
+//   PLINTHWARE_TEST_TASK_PAUSE_MS  how long the removal pauses (default 0)
+//   PLINTHWARE_TEST_TASK_GATE      optional: the name of an event that ends the pause early when set
+#include <windows.h>
+
+#include "system/autolaunch_task.h"
+
+namespace {
+
+void PauseRemoval() {
+  wchar_t value[64] = {};
+  DWORD length = GetEnvironmentVariableW(L"PLINTHWARE_TEST_TASK_PAUSE_MS", value, ARRAYSIZE(value));
+  DWORD pauseMs = length > 0 && length < ARRAYSIZE(value) ? static_cast<DWORD>(_wtoi(value)) : 0;
+  wchar_t gate[128] = {};
+  length = GetEnvironmentVariableW(L"PLINTHWARE_TEST_TASK_GATE", gate, ARRAYSIZE(gate));
+  HANDLE event = length > 0 && length < ARRAYSIZE(gate) ? OpenEventW(SYNCHRONIZE, FALSE, gate) : nullptr;
+  if (event) {
+    WaitForSingleObject(event, pauseMs);
+    CloseHandle(event);
+  } else {
+    Sleep(pauseMs); // the slowness itself, not a wait for something
+  }
+}
+
+struct InstallPause {
+  InstallPause() { g_taskRemovalPause = PauseRemoval; }
+} s_installPause; // before wWinMain, so before start-up begins the removal
+
+} // namespace
