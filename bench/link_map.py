@@ -63,6 +63,8 @@ def main():
             source = match.group(3).strip()
             if size == 0 or source.startswith("0x") or "=" in source:
                 continue
+            if " " in source:  # linker-made filler ("LONG ...", "dll stuff"), no file's
+                continue
             library, member = owner(source)
             libraries[library] += size
             members[library + "(" + member + ")"] += size

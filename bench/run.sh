@@ -105,6 +105,8 @@ http_proxy=$proxy measure warmup 0 $wine "$download" "$big_url" "$work/baseline.
 
 for run in $(seq 1 "$runs"); do
   step "Run $run of $runs"
+  # Other work on the machine shows in every figure: the load average as each run begins.
+  echo "load $run avg1=$(cut -d' ' -f1 /proc/loadavg)" >>"$raw"
   # Start-up varies most from one start to the next: three of each per run, interleaved. The two
   # controls: the updater's windows alone, and the updater without the Task Scheduler (Wine's
   # taskschd disabled, so that the deletion at start fails at once).
@@ -152,8 +154,11 @@ for run in $(seq 1 "$runs"); do
 done
 
 step "Writing the results"
+echo "load end avg1=$(cut -d' ' -f1 /proc/loadavg)" >>"$raw"
+# What the executable is made of, from the link map the build writes beside it.
+python3 "$root/bench/link_map.py" "$build/plinthware/src/PlinthwareUpdater.map" 10 >"$work/link_map.txt"
 size=$(stat -c %s "$updater")
 echo "exe_size 0 bytes=$size" >>"$raw"
 echo "exe_size_baseline 0 bytes=$(stat -c %s "$dialog")" >>"$raw"
 "$plot_python" "$root/bench/summarize.py" "$raw" "$work/machine.txt" "$runs" "$root/bench/results.md" \
-  "$root/bench/download.png"
+  "$root/bench/download.png" "$work/link_map.txt"
