@@ -126,7 +126,21 @@ struct PingState {
   double maxReplyAtMs; // when the longest reply was sent, since recording began
   int count;
   int timeouts;
+  // Every reply of kSlowReplyMs or more while recording (up to kSlowReplies): when it was sent,
+  // since recording began, and how long it took. Shows where the time goes, not only the worst.
+  double slowAtMs[32];
+  double slowMs[32];
+  int slow;
 };
+
+const double kSlowReplyMs = 25.0;
+const int kSlowReplies = 32;
+
+void PrintSlowReplies(const PingState& state) {
+  printf("slow_replies=");
+  for (int i = 0; i < state.slow; ++i) printf("%s%.0f:%.1f", i ? "," : "", state.slowAtMs[i], state.slowMs[i]);
+  printf("\n");
+}
 
 // Sends WM_NULL every 10 ms and keeps the longest reply time while recording.
 DWORD WINAPI PingThread(void* parameter) {
@@ -139,6 +153,11 @@ DWORD WINAPI PingThread(void* parameter) {
     if (state->recording) {
       ++state->count;
       if (!answered) ++state->timeouts;
+      if (reply >= kSlowReplyMs && state->slow < kSlowReplies) {
+        state->slowAtMs[state->slow] = sent - state->recordStartMs;
+        state->slowMs[state->slow] = reply;
+        ++state->slow;
+      }
       if (reply > state->maxReplyMs) {
         state->maxReplyMs = reply;
         state->maxReplyAtMs = sent - state->recordStartMs;
@@ -167,7 +186,8 @@ int MeasureDownload(const std::wstring& exe, bool pinging) {
   if (!dialog) return Fail("no Offer screen");
   HWND status = GetDlgItem(dialog, driver::kStatusLink);
   HWND percent = GetDlgItem(dialog, driver::kPercent);
-  PingState ping = {dialog, 0, 0, 0.0, 0.0, 0.0, 0, 0};
+  PingState ping = {};
+  ping.dialog = dialog;
   HANDLE pinger = pinging ? CreateThread(nullptr, 0, PingThread, &ping, 0, nullptr) : nullptr;
   if (pinging && !pinger) return Fail("ping thread");
   driver::PressButton(dialog, driver::kDownloadNow);
@@ -212,6 +232,7 @@ int MeasureDownload(const std::wstring& exe, bool pinging) {
     printf("max_reply_at_ms=%.1f\n", ping.maxReplyAtMs);
     printf("pings=%d\n", ping.count);
     printf("ping_timeouts=%d\n", ping.timeouts);
+    PrintSlowReplies(ping);
   }
   for (const auto& sample : samples) printf("progress %.1f %d\n", sample.first, sample.second);
   printf("progress %.1f 100\n", end - start);
@@ -252,7 +273,9 @@ int MeasureIdleReplies(const std::wstring& exe, DWORD durationMs) {
   if (!child.Start(exe)) return Fail("start");
   HWND dialog = nullptr;
   if (!PollUntil([&] { return (dialog = VisibleDialog(child.info.dwProcessId)) != nullptr; })) return Fail("no dialog");
-  PingState ping = {dialog, 0, 0, NowMs(), 0.0, 0.0, 0, 0};
+  PingState ping = {};
+  ping.dialog = dialog;
+  ping.recordStartMs = NowMs();
   ping.recording = 1;
   HANDLE pinger = CreateThread(nullptr, 0, PingThread, &ping, 0, nullptr);
   if (!pinger) return Fail("ping thread");
@@ -263,6 +286,7 @@ int MeasureIdleReplies(const std::wstring& exe, DWORD durationMs) {
   printf("max_reply_ms=%.1f\n", ping.maxReplyMs);
   printf("max_reply_at_ms=%.1f\n", ping.maxReplyAtMs);
   printf("pings=%d\n", ping.count);
+  PrintSlowReplies(ping);
   return 0;
 }
 

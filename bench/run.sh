@@ -79,6 +79,17 @@ DISPLAY=":$(cat "$wine_dir/display")"
 export DISPLAY
 wine=/usr/lib/wine/wine64
 
+# fresh: every download starts as a first one does, with no package left in the temporary folder
+# by the run before and no copy of it in WinINet's cache. Deleting a 256 MiB leftover at the start
+# (the updater's own package, each program's cached copy) is done by Wine's one server process,
+# which meanwhile answers no other request: every Wine program's messages wait for it, the pinged
+# dialog's too. Removed here from outside, alike for the updater and the baselines.
+leftover="$WINEPREFIX/drive_c/users/$(id -un)/Temp/vrel_setup.exe"
+fresh() {
+  rm -f "$leftover"
+  find "$WINEPREFIX/drive_c/users" -path '*INetCache*' -type f -size +1M -delete 2>/dev/null || true
+}
+
 # measure FIGURE RUN COMMAND...: runs one measurement and files its lines under FIGURE and RUN.
 # Its variables are the shell's own, so they must not be called run (the caller's loop counter).
 measure() {
@@ -120,12 +131,16 @@ for run in $(seq 1 "$runs"); do
     )
   done
   info_file "$big_url"
+  fresh
   http_proxy=$proxy measure download_updater "$run" $wine "$bench" download "$updater"
   # Its CPU without the pings, which the bare download does not get either.
+  fresh
   http_proxy=$proxy measure download_quiet "$run" $wine "$bench" download "$updater" quiet
+  fresh
   http_proxy=$proxy measure download_baseline "$run" $wine "$download" "$big_url" "Z:$(echo "$work/baseline.bin" | tr / '\\')"
   rm -f "$work/baseline.bin"
   # A control for the reply times: an idle dialog program pinged while the bare download runs.
+  fresh
   $wine "$bench" ping "$dialog" 9000 </dev/null >"$work/ping.txt" 2>&1 &
   pinger=$!
   sleep 1
@@ -135,13 +150,16 @@ for run in $(seq 1 "$runs"); do
   tr -d '\r' <"$work/ping.txt" | sed "s/^/reply_control $run /" >>"$raw"
   rm -f "$work/baseline.bin"
   # The same bare download with a sink that also answers IHttpNegotiate, as the updater's does.
+  fresh
   http_proxy=$proxy measure download_negotiate "$run" $wine "$download" "$big_url" \
     "Z:$(echo "$work/baseline.bin" | tr / '\\')" negotiate
   rm -f "$work/baseline.bin"
   # Paced to 32 MB/s, where the progress reports flow: the updater without pings and the bare
   # download with a sink that answers IHttpNegotiate as the updater's does.
   info_file "$paced_url"
+  fresh
   http_proxy=$proxy measure paced_updater "$run" $wine "$bench" download "$updater" quiet
+  fresh
   http_proxy=$proxy measure paced_baseline "$run" $wine "$download" "$paced_url" \
     "Z:$(echo "$work/baseline.bin" | tr / '\\')" negotiate
   rm -f "$work/baseline.bin"
@@ -150,6 +168,7 @@ for run in $(seq 1 "$runs"); do
   rm -f "$work/curl.bin"
   http_proxy=http://127.0.0.1:$dead_port measure error_updater "$run" $wine "$bench" error "$updater"
   info_file "$small_url"
+  fresh
   http_proxy=$proxy measure firstrun_updater "$run" $wine "$bench" firstrun "$updater"
 done
 
