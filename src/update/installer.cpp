@@ -6,10 +6,12 @@
 
 #include <commctrl.h>
 #include <objbase.h>
+#include <strsafe.h>
 
 #include "app/startup.h"
 #include "app/workflow.h"
 #include "download/download_jobs.h"
+#include "info/publisher_check.h"
 #include "res/resource.h"
 #include "update/info_values.h"
 #include "update/package_check.h"
@@ -88,17 +90,49 @@ bool WaitForSuccess(HANDLE process) {
          exitCode == ERROR_SUCCESS_REBOOT_INITIATED;
 }
 
-// With a Sha256 in the Info file, the package runs only when it matches, and it stays held open
-// (no write or delete sharing) from the check until it has been started, so it cannot be swapped
-// in between. A package that does not match, or a Sha256 that is not 64 hex digits, is deleted.
-// Returns false when the package must not run; *held is the handle to keep until the start.
+// The pinned publisher's check of the held package; one debugger line names a refusal and its code.
+bool PublisherAccepted(HANDLE file) {
+  PublisherCheck check = {};
+  if (file != INVALID_HANDLE_VALUE && CheckPackagePublisher(g_destinationBuffer, file, kPackagePublisher, &check))
+    return true;
+  wchar_t line[128 + kPublisherNameChars] = {};
+  if (file == INVALID_HANDLE_VALUE) {
+    StringCchPrintfW(line, ARRAYSIZE(line), L"package refused: cannot be opened (error %lu)\n", GetLastError());
+  } else if (check.verdict == kPublisherOther) {
+    StringCchPrintfW(line, ARRAYSIZE(line), L"package refused: other publisher \"%s\" (0x%08lX)\n", check.signer,
+                     static_cast<unsigned long>(check.code));
+  } else {
+    StringCchPrintfW(line, ARRAYSIZE(line), L"package refused: %s (0x%08lX)\n", PublisherVerdictText(check.verdict),
+                     static_cast<unsigned long>(check.code));
+  }
+  OutputDebugStringW(line);
+  return false;
+}
+
+// With a Sha256 in the Info file the package runs only when it matches; in a build with a pinned
+// publisher, only when it carries a trusted Authenticode signature of that publisher; with both,
+// only when both hold. One handle holds it (no write or delete sharing) from before the first
+// check until it has been started, so it cannot be swapped in between. A refused package, or a
+// Sha256 that is not 64 hex digits, is deleted. Returns false when the package must not run;
+// *held is the handle to keep until the start.
 bool CheckPackage(HANDLE* held) {
   *held = nullptr;
   wchar_t expected[kSha256TextChars + 2] = {};
-  if (!ReadInfoSha256(g_platformSection, g_infoFilePath, expected)) return true;
-  if (OpenMatchingFile(g_destinationBuffer, expected, held)) return true;
-  OutputDebugStringW(IsSha256Text(expected) ? L"package refused: Sha256 does not match\n"
-                                            : L"package refused: Sha256 is not 64 hexadecimal digits\n");
+  bool hashPinned = ReadInfoSha256(g_platformSection, g_infoFilePath, expected);
+  bool publisherPinned = kPackagePublisher[0] != L'\0';
+  if (!hashPinned && !publisherPinned) return true;
+  {
+    ScopedHandle file(OpenHeldFile(g_destinationBuffer));
+    bool hashAccepted = !hashPinned || (file.get() != INVALID_HANDLE_VALUE && HeldFileMatches(file.get(), expected));
+    if (!hashAccepted) {
+      OutputDebugStringW(IsSha256Text(expected) ? L"package refused: Sha256 does not match\n"
+                                                : L"package refused: Sha256 is not 64 hexadecimal digits\n");
+    }
+    if (hashAccepted && (!publisherPinned || PublisherAccepted(file.get()))) {
+      *held = file.release();
+      return true;
+    }
+  } // closed before the delete: the hold shares no deletion
   DeleteFileW(g_destinationBuffer);
   return false;
 }

@@ -11,6 +11,12 @@ public:
   ScopedHandle(const ScopedHandle&) = delete;
   ScopedHandle& operator=(const ScopedHandle&) = delete;
   HANDLE get() const { return handle_; }
+  // Hands the handle on to a caller who closes it.
+  HANDLE release() {
+    HANDLE handle = handle_;
+    handle_ = nullptr;
+    return handle;
+  }
 
 private:
   HANDLE handle_;

@@ -174,7 +174,7 @@ TEST_F(SignatureTest, InfoCheckWithTheKeyDemandsSignatureAndSha256) {
   Signed(unpinned, keyPath_);
   std::wstring report;
   Output out = {Collect, &report};
-  CheckOptions options = {info_.c_str(), nullptr, nullptr, publicKey_.c_str()};
+  CheckOptions options = {info_.c_str(), nullptr, nullptr, publicKey_.c_str(), nullptr};
   EXPECT_EQ(kCheckProblems, CheckInfoFile(options, out)) << Narrow(report);
   EXPECT_NE(std::wstring::npos, report.find(L"signature verified")) << Narrow(report);
   EXPECT_NE(std::wstring::npos, report.find(L"no Sha256")) << Narrow(report);
