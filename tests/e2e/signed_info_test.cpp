@@ -4,8 +4,6 @@
 // once with no package run; the default build reads the same signed file as any other.
 #include <windows.h>
 
-#include <bcrypt.h>
-
 #include <gtest/gtest.h>
 
 #include <string>
@@ -47,30 +45,6 @@ std::wstring TempFile(const wchar_t* name) {
   wchar_t folder[MAX_PATH] = {};
   GetTempPathW(ARRAYSIZE(folder), folder);
   return std::wstring(folder) + name;
-}
-
-// SHA-256 of a file as 64 lowercase hex digits, through CNG directly rather than the updater's
-// own hashing, so that a fault there cannot hide here. Empty when the file cannot be read.
-std::string Sha256Hex(const std::wstring& path) {
-  std::string bytes = ReadBytes(path);
-  if (bytes.empty()) return std::string();
-  BCRYPT_ALG_HANDLE algorithm = nullptr;
-  if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0))) return "";
-  BCRYPT_HASH_HANDLE hash = nullptr;
-  UCHAR digest[32] = {};
-  bool hashed = BCRYPT_SUCCESS(BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0)) &&
-                BCRYPT_SUCCESS(BCryptHashData(hash, reinterpret_cast<PUCHAR>(&bytes[0]), static_cast<ULONG>(bytes.size()), 0)) &&
-                BCRYPT_SUCCESS(BCryptFinishHash(hash, digest, sizeof digest, 0));
-  if (hash) BCryptDestroyHash(hash);
-  BCryptCloseAlgorithmProvider(algorithm, 0);
-  if (!hashed) return std::string();
-  static const char kHex[] = "0123456789abcdef";
-  std::string text;
-  for (UCHAR b : digest) {
-    text += kHex[b >> 4];
-    text += kHex[b & 15];
-  }
-  return text;
 }
 
 // Wine reports Windows 7 (6.1 workstation) when no version is set for the program.
@@ -143,7 +117,7 @@ protected:
   std::wstring record_ = folder_.file(L"package_record.txt");
   std::wstring defaultUpdater_ = FromEnvironment(L"PLINTHWARE_DEFAULT_UPDATER_EXE");
   std::wstring testKey_ = FromEnvironment(L"PLINTHWARE_TEST_INFO_KEY_FILE");
-  std::string package_ = Sha256Hex(PackageFile(L"vrel_setup_1.0.0.6.exe"));
+  std::string package_ = e2e::Sha256Hex(PackageFile(L"vrel_setup_1.0.0.6.exe"));
 };
 
 // keygen's key file holds X || Y || d: the public key is its first 64 bytes.
