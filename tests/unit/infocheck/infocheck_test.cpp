@@ -237,7 +237,8 @@ std::wstring FromEnvironment(const wchar_t* name) {
 TEST_F(InfoCheckTest, NamesThePackagesSignerAndWhetherAPinnedBuildTakesIt) {
   std::wstring certs = FromEnvironment(L"PLINTHWARE_TEST_CERTS_DIR");
   std::wstring packages = FromEnvironment(L"PLINTHWARE_PACKAGES_DIR");
-  ASSERT_FALSE(certs.empty() || packages.empty()) << "PLINTHWARE_TEST_CERTS_DIR or PLINTHWARE_PACKAGES_DIR is not set";
+  if (certs.empty()) GTEST_SKIP() << "no test certificates (openssl or osslsigncode was missing at build time)";
+  ASSERT_FALSE(packages.empty()) << "PLINTHWARE_PACKAGES_DIR is not set";
   for (wchar_t& c : certs) c = c == L'/' ? L'\\' : c;
   for (wchar_t& c : packages) c = c == L'/' ? L'\\' : c;
   testing_support::ScopedTrustedRoot root(certs + L"\\root.der");
