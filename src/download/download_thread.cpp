@@ -11,6 +11,7 @@
 #include "download/progress_sink.h"
 #include "download/watchdog.h"
 #include "info/info_signature.h"
+#include "info/platform.h"
 
 void FailDownload(LONG identity, const wchar_t* reason) {
   WatchdogStopFor(identity);
@@ -81,10 +82,16 @@ static void ReportEnd(const DownloadJob& job, HRESULT result, const MyCallback& 
   TransferFacts facts = {sink.httpStatus(), sink.lastTotal(), sink.contentEncoded(), overHttp};
   if (FindTransferFailure(job.destination, result, facts, reason)) {
     FailDownload(job.identity, reason);
-  } else if (job.infoFile && RefuseInfoFile(job, sink)) {
-    return;
-  } else if (ClaimDownloadReport(job.identity)) {
-    PostWorkflow(kWorkflowFinished);
+  } else if (!job.infoFile) {
+    if (ClaimDownloadReport(job.identity)) PostWorkflow(kWorkflowFinished);
+  } else if (!RefuseInfoFile(job, sink)) {
+    // Judged: its values are read now, once, and published only by the thread whose report this is.
+    PlatformValues values;
+    ReadPlatformValues(g_platformSection, job.destination, &values);
+    if (ClaimDownloadReport(job.identity)) {
+      g_platformValues = values;
+      PostWorkflow(kWorkflowFinished);
+    }
   }
 }
 

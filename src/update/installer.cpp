@@ -12,9 +12,9 @@
 #include "base/shell_state.h"
 #include "base/workflow_protocol.h"
 #include "download/download_jobs.h"
+#include "info/info_signature.h"
 #include "info/info_values.h"
 #include "info/package_check.h"
-#include "info/platform.h"
 #include "res/resource.h"
 
 CreateProcessFunction g_createProcess = CreateProcessW;
@@ -73,23 +73,32 @@ bool WaitForSuccess(HANDLE process) {
 
 // With a Sha256 in the Info file, the package runs only when it matches, and it stays held open
 // (no write or delete sharing) from the check until it has been started, so it cannot be swapped
-// in between. A package that does not match, or a Sha256 that is not 64 hex digits, is deleted.
+// in between. A package that does not match, or a Sha256 that is not 64 hex digits, is deleted;
+// so is any package in a build with a public key when the Info file carried no Sha256.
 // Returns false when the package must not run; *held is the handle to keep until the start.
 bool CheckPackage(HANDLE* held) {
   *held = nullptr;
-  wchar_t expected[kSha256TextChars + 2] = {};
-  if (!ReadInfoSha256(g_platformSection, g_infoFilePath, expected)) return true;
-  if (OpenMatchingFile(g_destinationBuffer, expected, held)) return true;
-  OutputDebugStringW(IsSha256Text(expected) ? L"package refused: Sha256 does not match\n"
-                                            : L"package refused: Sha256 is not 64 hexadecimal digits\n");
+  const wchar_t* refusal = nullptr;
+  if (!g_platformValues.hasSha256) {
+    if (kInfoPublicKey[0] == L'\0') return true;
+    refusal = L"package refused: no Sha256 for the package\n";
+  } else if (OpenMatchingFile(g_destinationBuffer, g_platformValues.sha256, held)) {
+    return true;
+  } else {
+    refusal = IsSha256Text(g_platformValues.sha256) ? L"package refused: Sha256 does not match\n"
+                                                    : L"package refused: Sha256 is not 64 hexadecimal digits\n";
+  }
+  OutputDebugStringW(refusal);
   DeleteFileW(g_destinationBuffer);
   return false;
 }
 
 bool RunPackage() {
+  // The command line read when the Info file was judged; a copy, since CreateProcessW may write it.
+  if (!g_platformValues.instConfigFits) return false;
   wchar_t commandLine[kInstConfigChars + 1] = {};
-  DWORD length = 0;
-  if (!ReadInfoInstConfig(g_platformSection, g_infoFilePath, commandLine, &length)) return false;
+  CopyMemory(commandLine, g_platformValues.instConfig, sizeof commandLine);
+  DWORD length = g_platformValues.instConfigLength;
   HANDLE checked = nullptr;
   if (!CheckPackage(&checked)) return false;
   // Held over both starts, the direct one and the elevated one, until the package has ended.

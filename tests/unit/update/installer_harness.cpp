@@ -68,6 +68,7 @@ InstallerRun::InstallerRun(const std::string& infoFile, const std::wstring& fold
   WriteBytes(folder_ + L"\\vrel_info", infoFile);
   StringCchCopyW(g_platformSection, kPlatformSectionChars, L"platform_win7");
   StringCchCopyW(g_infoFilePath, kPathChars, (folder_ + L"\\vrel_info").c_str());
+  LoadPlatformValues();
   StringCchCopyW(g_tempFolderBuffer, kPathChars, (folder_ + L"\\").c_str());
   StringCchCopyW(g_destinationBuffer, kPathChars, package().c_str());
   SetEnvironmentVariableW(L"PLINTHWARE_PACKAGE_RECORD", record_.c_str());
