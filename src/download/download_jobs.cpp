@@ -41,6 +41,11 @@ LONG NewDownloadIdentity() {
   return identity;
 }
 
+void AbandonDownloads() {
+  InterlockedExchange(&g_unclaimedReport, 0);
+  InterlockedExchange(&g_cancelFlag, 1);
+}
+
 bool ClaimDownloadReport(LONG identity) {
   return identity != 0 && InterlockedCompareExchange(&g_unclaimedReport, 0, identity) == identity;
 }

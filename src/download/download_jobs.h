@@ -45,6 +45,10 @@ void BeginInstallerDownload();
 
 // IsAllowedLocation, the rule Begin installer download applies, lives in location_check.h.
 
+// Supersedes the pending download report and sets the Cancel flag: a transfer still running never
+// reports and aborts at its next progress report. UI thread (the Shutdown sequence).
+void AbandonDownloads();
+
 // Makes the identity of a new download, whose report is then the one pending: every earlier
 // download is superseded and can no longer report. UI thread (the begin operations).
 LONG NewDownloadIdentity();

@@ -2,6 +2,7 @@
 // decides whether the whole file arrived and reports it. Runs on its own thread, one per download.
 #include "download/download_thread.h"
 
+#include <objbase.h>
 #include <urlmon.h>
 #include <wininet.h>
 #include <strsafe.h>
@@ -109,6 +110,9 @@ bool ClearDestination(const wchar_t* destination, wchar_t* reason) {
 
 static DWORD WINAPI DownloadThread(void* parameter) {
   DownloadJob* job = static_cast<DownloadJob*>(parameter);
+  // The transfer's own apartment: a transfer that outlives the Shutdown sequence (which leaves the
+  // UI thread's) still has one.
+  HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   wchar_t reason[kReasonChars] = {};
   if (!ClearDestination(job->destination, reason)) {
     FailDownload(job->identity, reason);
@@ -124,6 +128,7 @@ static DWORD WINAPI DownloadThread(void* parameter) {
   }
   CloseHandle(job->heartbeat);
   HeapFree(GetProcessHeap(), 0, job);
+  if (SUCCEEDED(com)) CoUninitialize();
   return 0;
 }
 

@@ -52,6 +52,7 @@ HANDLE StartElevated(const wchar_t* commandLine) {
   SHELLEXECUTEINFOW info = {};
   info.cbSize = sizeof info;
   info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+  info.hwnd = g_dialog; // the consent prompt's owner, so that it is not opened behind the dialog
   info.lpVerb = L"runas";
   info.lpFile = g_destinationBuffer;
   info.lpParameters = *parameters ? parameters : nullptr;
