@@ -6,11 +6,12 @@
 
 #include "app/main_window.h"
 #include "app/workflow.h"
+#include "base/dialog_controls.h"
 #include "res/resource.h"
 #include "system/autolaunch_task.h"
 #include "text/language_file.h"
 #include "ui/updater_dialog.h"
-#include "update/platform.h"
+#include "info/platform.h"
 
 ATOM RegisterMainClass(HINSTANCE instance) {
   WNDCLASSEXW windowClass = {};
@@ -38,6 +39,13 @@ int StartInstance(HINSTANCE instance) {
   LocateLanguageFile();
   g_overrideTable = BuildOverrideTable();
   g_dialog = CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_UPDATER), g_mainWindow, UpdaterDialogProc, 0);
+  if (!g_dialog) {
+    // Nothing could ever be shown: end through the Shutdown sequence rather than leave a process
+    // with only the hidden window (at logon, in Update mode, nobody would ever see it).
+    OutputDebugStringW(L"the updater dialog could not be created\n");
+    DestroyWindow(g_mainWindow);
+    return 0;
+  }
 
   if (DetectPlatform() == 0) return 0;
 
@@ -45,7 +53,7 @@ int StartInstance(HINSTANCE instance) {
   RemoveAutoLaunchTask();
 
   if (g_updateMode) {
-    SendMessageW(GetDlgItem(g_dialog, IDC_UPDATER_DOWNLOAD_NOW), BM_CLICK, 0, 0);
+    SendControlMessage(g_dialog, IDC_UPDATER_DOWNLOAD_NOW, BM_CLICK, 0, 0);
   } else {
     ShowWindow(g_dialog, SW_SHOW);
   }
@@ -56,11 +64,13 @@ int RunMessageLoop(HINSTANCE instance) {
   // No IsDialogMessageW: Tab, Enter and Esc keep no dialog meaning in the updater dialog.
   HACCEL accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDA_MAIN));
   MSG msg = {};
+  // GetMessageW's -1 (an error) ends the loop as WM_QUIT does.
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
     if (!TranslateAcceleratorW(msg.hwnd, accelerators, &msg)) {
       TranslateMessage(&msg);
       DispatchMessageW(&msg);
     }
   }
-  return static_cast<int>(msg.wParam);
+  // The exit code is 0 however the loop ended, whatever a WM_QUIT from elsewhere carried.
+  return 0;
 }

@@ -3,10 +3,8 @@
 #pragma once
 #include <windows.h>
 
-extern HINSTANCE g_instance; // this module; set first by StartInstance, read for icons and dialogs
-extern HWND g_mainWindow;    // hidden main window: owner of the dialog and of every message box,
-                             // target of the Workflow message; set by StartInstance
-extern HWND g_dialog;        // updater dialog; set by StartInstance once CreateDialogParamW returns
+#include "base/shell_state.h" // g_instance, g_mainWindow, g_dialog: set by StartInstance
+
 extern wchar_t g_windowTitle[100]; // string 103, the main window's title
 extern wchar_t g_className[100];   // string 109, the main window's class name
 
@@ -20,5 +18,5 @@ ATOM RegisterMainClass(HINSTANCE instance);
 // platform: then nothing is shown and no shutdown runs).
 int StartInstance(HINSTANCE instance);
 
-// The message loop with the main accelerator table; returns the WM_QUIT code.
+// The message loop with the main accelerator table; returns 0, the exit code in every case.
 int RunMessageLoop(HINSTANCE instance);

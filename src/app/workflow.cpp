@@ -8,7 +8,7 @@
 #include <commctrl.h>
 #include <strsafe.h>
 
-#include "app/startup.h"
+#include "base/dialog_controls.h"
 #include "download/download_jobs.h"
 #include "download/watchdog.h"
 #include "res/resource.h"
@@ -16,11 +16,6 @@
 #include "ui/updater_dialog.h"
 #include "update/installer.h"
 #include "update/version_check.h"
-
-void EndUpdater(INT_PTR dialogResult) {
-  EndDialog(g_dialog, dialogResult);
-  DestroyWindow(g_mainWindow);
-}
 
 // Ends the program with a message box, the dialog hidden first.
 static void EndWithMessage(INT_PTR dialogResult, int textIndex, UINT type) {
@@ -59,9 +54,9 @@ static void OnInfoFileArrived() {
 
 static void OnPackageArrived() {
   SetControlText(g_dialog, IDC_UPDATER_PERCENT, L"100%");
-  HWND progress = GetDlgItem(g_dialog, IDC_UPDATER_PROGRESS);
-  SendMessageW(progress, PBM_SETPOS, SendMessageW(progress, PBM_GETRANGE, FALSE, 0), 0);
-  SendMessageW(g_mainWindow, WM_WORKFLOW, kWorkflowInstallerReady, 0);
+  LRESULT end = SendControlMessage(g_dialog, IDC_UPDATER_PROGRESS, PBM_GETRANGE, FALSE, 0);
+  SendControlMessage(g_dialog, IDC_UPDATER_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(end), 0);
+  SendWorkflow(kWorkflowInstallerReady, 0);
 }
 
 static void OnDownloadFinished() {

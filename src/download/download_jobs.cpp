@@ -8,20 +8,22 @@
 #include <commctrl.h>
 #include <strsafe.h>
 
-#include "app/startup.h"
-#include "app/workflow.h"
+#include "base/dialog_controls.h"
+#include "base/owners.h"
+#include "base/shell_state.h"
 #include "download/download_thread.h"
 #include "download/watchdog.h"
+#include "info/info_signature.h"
+#include "info/info_values.h"
+#include "info/platform.h"
 #include "res/resource.h"
 #include "text/text_table.h"
-#include "update/info_signature.h"
-#include "update/info_values.h"
-#include "update/platform.h"
 
 wchar_t g_urlBuffer[kPathChars] = {};
 wchar_t g_tempFolderBuffer[kPathChars] = {};
 wchar_t g_destinationBuffer[kPathChars] = {};
 wchar_t g_infoFilePath[kPathChars] = {};
+PlatformValues g_platformValues = {};
 HANDLE g_downloadThread = nullptr;
 volatile LONG g_downloadIdentity = 0;
 volatile LONG g_unclaimedReport = 0;
@@ -39,12 +41,13 @@ LONG NewDownloadIdentity() {
   return identity;
 }
 
-bool ClaimDownloadReport(LONG identity) {
-  return identity != 0 && InterlockedCompareExchange(&g_unclaimedReport, 0, identity) == identity;
+void AbandonDownloads() {
+  InterlockedExchange(&g_unclaimedReport, 0);
+  InterlockedExchange(&g_cancelFlag, 1);
 }
 
-static void SetDialogText(int controlId, const wchar_t* text) {
-  SendMessageW(GetDlgItem(g_dialog, controlId), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
+bool ClaimDownloadReport(LONG identity) {
+  return identity != 0 && InterlockedCompareExchange(&g_unclaimedReport, 0, identity) == identity;
 }
 
 // Fills the Temp-folder and Destination buffers for `fileName`. False (both left empty) when the
@@ -70,41 +73,45 @@ static void DownloadStart(const wchar_t* refusal) {
     FailDownload(identity, refusal);
     return;
   }
-  HANDLE heartbeat = nullptr;
-  if (!WatchdogStart(identity, &heartbeat)) {
+  HANDLE downloadHeartbeat = nullptr;
+  if (!WatchdogStart(identity, &downloadHeartbeat)) {
     FailDownload(identity, L"download failed: the Watchdog could not be started\n");
     return;
   }
+  ScopedHandle heartbeat(downloadHeartbeat); // the Download thread's, once it runs
 
   wchar_t percent[72] = {};
   StringCchPrintfW(percent, ARRAYSIZE(percent), L"%d%%", 0);
-  SetDialogText(IDC_UPDATER_PERCENT, percent);
+  SetControlText(g_dialog, IDC_UPDATER_PERCENT, percent);
 
   DownloadJob* job = static_cast<DownloadJob*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(DownloadJob)));
   HANDLE thread = nullptr;
   if (job) {
     job->identity = identity;
-    job->heartbeat = heartbeat;
+    job->heartbeat = heartbeat.get();
     job->infoFile = g_workflowStage == kStageInfoFile;
     StringCchCopyW(job->url, kPathChars, g_urlBuffer);
     StringCchCopyW(job->destination, kPathChars, g_destinationBuffer);
     thread = StartDownloadThread(job);
   }
   if (!thread) {
-    CloseHandle(heartbeat);
     if (job) HeapFree(GetProcessHeap(), 0, job);
     FailDownload(identity, L"download failed: the Download thread could not be started\n");
     return;
   }
+  heartbeat.release(); // closed by the Download thread
   // The earlier thread, if any, has reported or been abandoned; its handle is of no more use.
   if (g_downloadThread) CloseHandle(g_downloadThread);
   g_downloadThread = thread;
 }
 
+void LoadPlatformValues() { ReadPlatformValues(g_platformSection, g_infoFilePath, &g_platformValues); }
+
 void BeginInfoFileDownload() {
+  ZeroMemory(&g_platformValues, sizeof g_platformValues);
   ZeroMemory(g_urlBuffer, sizeof g_urlBuffer);
   StringCchCopyW(g_urlBuffer, kPathChars, kInfoFileUrl);
-  SetDialogText(IDC_UPDATER_LABEL, L"");
+  SetControlText(g_dialog, IDC_UPDATER_LABEL, L"");
   InterlockedExchange(&g_cancelFlag, 0);
   InterlockedExchange(&g_workflowStage, kStageInfoFile);
   bool ready = PrepareDestination(kInfoFileName);
@@ -117,17 +124,17 @@ static_assert(kLocationChars == kPathChars, "Location is read into the URL buffe
 // A build with a public key fetches only a package that the signed Info file pins by Sha256:
 // the signature then covers the very bytes that run.
 static const wchar_t* FindUnpinnedPackage() {
-  if (kInfoPublicKey[0] == L'\0') return nullptr;
-  wchar_t sha256[kSha256TextChars + 2] = {};
-  if (ReadInfoSha256(g_platformSection, g_infoFilePath, sha256)) return nullptr;
+  if (kInfoPublicKey[0] == L'\0' || g_platformValues.hasSha256) return nullptr;
   return L"download refused: no Sha256 for the package\n";
 }
 
 void BeginInstallerDownload() {
-  const wchar_t* refusal = ReadLocation(g_platformSection, g_infoFilePath, g_urlBuffer);
+  ZeroMemory(g_urlBuffer, sizeof g_urlBuffer);
+  const wchar_t* refusal = g_platformValues.locationRefusal;
   if (!refusal) refusal = FindUnpinnedPackage();
-  SetDialogText(IDC_UPDATER_STATUS, LookupText(kTextDownloading));
-  ShowWindow(GetDlgItem(g_dialog, IDC_UPDATER_PROGRESS), SW_SHOW);
+  if (!refusal) StringCchCopyW(g_urlBuffer, kPathChars, g_platformValues.location);
+  SetControlText(g_dialog, IDC_UPDATER_STATUS, LookupText(kTextDownloading));
+  ShowControl(g_dialog, IDC_UPDATER_PROGRESS, SW_SHOW);
   InterlockedExchange(&g_workflowStage, kStagePackage);
   bool ready = PrepareDestination(kPackageFileName);
   if (!refusal && !ready) refusal = L"download refused: no usable temporary folder\n";

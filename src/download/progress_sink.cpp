@@ -6,8 +6,8 @@
 #include <strsafe.h>
 #include <wchar.h>
 
-#include "app/startup.h"
-#include "app/workflow.h"
+#include "base/dialog_controls.h"
+#include "base/shell_state.h"
 #include "download/download_jobs.h"
 #include "download/watchdog.h"
 #include "res/resource.h"
@@ -76,11 +76,10 @@ STDMETHODIMP MyCallback::OnResponse(DWORD statusCode, LPCWSTR responseHeaders, L
 
 void MyCallback::OnBeginData(ULONG total) {
   OutputDebugStringW(L"BINDSTATUS_BEGINDOWNLOADDATA\n");
-  HWND progressBar = GetDlgItem(g_dialog, IDC_UPDATER_PROGRESS);
-  SendMessageW(progressBar, PBM_SETPOS, 0, 0);
-  SendMessageW(progressBar, PBM_SETSTEP, 1, 0);
-  SendMessageW(progressBar, PBM_SETRANGE32, 0, static_cast<LPARAM>(total));
-  SendMessageW(GetDlgItem(g_dialog, IDC_UPDATER_PERCENT), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
+  SendControlMessage(g_dialog, IDC_UPDATER_PROGRESS, PBM_SETPOS, 0, 0);
+  SendControlMessage(g_dialog, IDC_UPDATER_PROGRESS, PBM_SETSTEP, 1, 0);
+  SendControlMessage(g_dialog, IDC_UPDATER_PROGRESS, PBM_SETRANGE32, 0, static_cast<LPARAM>(total));
+  SetControlText(g_dialog, IDC_UPDATER_PERCENT, L"");
   shownPercent_ = 0;
   shownPosition_ = 0;
   shownAt_ = 0;
@@ -102,14 +101,14 @@ void MyCallback::OnData(ULONG progress, ULONG total, DWORD now) {
   if (percent != shownPercent_) {
     wchar_t text[72] = {};
     StringCchPrintfW(text, ARRAYSIZE(text), L"%d%%", static_cast<int>(percent));
-    SendMessageW(GetDlgItem(g_dialog, IDC_UPDATER_PERCENT), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
+    SetControlText(g_dialog, IDC_UPDATER_PERCENT, text);
     shownPercent_ = percent;
   }
   // The bar counts bytes within the range set at the begin of data; a move of less than a
   // thousandth shows nowhere (no bar is a thousand pixels wide).
   ULONG step = total / 1000 ? total / 1000 : 1;
   if (last || back || progress - shownPosition_ >= step) {
-    SendMessageW(GetDlgItem(g_dialog, IDC_UPDATER_PROGRESS), PBM_SETPOS, static_cast<WPARAM>(progress), 0);
+    SendControlMessage(g_dialog, IDC_UPDATER_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(progress), 0);
     shownPosition_ = progress;
   }
 }

@@ -7,8 +7,9 @@
 // handles never pulls one from under a running wait.
 #include "download/watchdog.h"
 
-#include "app/startup.h"
-#include "app/workflow.h"
+#include "base/owners.h"
+#include "base/shell_state.h"
+#include "base/workflow_protocol.h"
 #include "download/download_jobs.h"
 
 DWORD g_watchdogTimeoutMs = 20000;
@@ -46,7 +47,7 @@ static void ReportTimeout(LONG identity) {
   if (!ClaimDownloadReport(identity)) return;
   InterlockedExchange(&g_cancelFlag, 1);
   OutputDebugStringW(L"watchdog : TIMEOUT\n");
-  PostMessageW(g_mainWindow, WM_WORKFLOW, kWorkflowFailed, 0);
+  PostWorkflow(kWorkflowFailed);
 }
 
 static DWORD WINAPI WatchdogThread(void* parameter) {
@@ -92,52 +93,50 @@ static void EndTaken(const TakenWatchdog& taken) {
   }
 }
 
-static bool Duplicate(HANDLE source, HANDLE* copy) {
-  *copy = nullptr;
-  return DuplicateHandle(GetCurrentProcess(), source, GetCurrentProcess(), copy, 0, FALSE,
-                         DUPLICATE_SAME_ACCESS) != FALSE;
-}
-
-static void CloseIfSet(HANDLE handle) {
-  if (handle) CloseHandle(handle);
+// Another handle to the same event, or null.
+static HANDLE Duplicate(HANDLE source) {
+  HANDLE copy = nullptr;
+  if (!source || !DuplicateHandle(GetCurrentProcess(), source, GetCurrentProcess(), &copy, 0, FALSE,
+                                  DUPLICATE_SAME_ACCESS)) {
+    return nullptr;
+  }
+  return copy;
 }
 
 int WatchdogStart(LONG identity, HANDLE* downloadHeartbeat) {
   *downloadHeartbeat = nullptr;
-  HANDLE heartbeat = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  // Until the thread runs, every handle made here is closed by its owner on the way out.
+  ScopedHandle heartbeat(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  ScopedHandle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  ScopedHandle watchdogHeartbeat(Duplicate(heartbeat.get()));
+  ScopedHandle watchdogStop(Duplicate(stop.get()));
+  ScopedHandle forDownload(Duplicate(heartbeat.get()));
+  if (!watchdogHeartbeat.get() || !watchdogStop.get() || !forDownload.get()) return 0;
   WatchdogContext* context =
       static_cast<WatchdogContext*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(WatchdogContext)));
-  HANDLE forDownload = nullptr;
-  HANDLE thread = nullptr;
-  bool ready = heartbeat && stop && context && Duplicate(heartbeat, &context->heartbeat) &&
-               Duplicate(stop, &context->stop) && Duplicate(heartbeat, &forDownload);
-  if (ready) {
-    context->identity = identity;
-    thread = CreateThread(nullptr, 0, WatchdogThread, context, 0, nullptr);
-  }
+  if (!context) return 0;
+  context->heartbeat = watchdogHeartbeat.get();
+  context->stop = watchdogStop.get();
+  context->identity = identity;
+  HANDLE thread = CreateThread(nullptr, 0, WatchdogThread, context, 0, nullptr);
   if (!thread) {
-    if (context) {
-      CloseIfSet(context->heartbeat);
-      CloseIfSet(context->stop);
-      HeapFree(GetProcessHeap(), 0, context);
-    }
-    CloseIfSet(forDownload);
-    CloseIfSet(stop);
-    CloseIfSet(heartbeat);
+    HeapFree(GetProcessHeap(), 0, context);
     return 0;
   }
+  // The thread owns the context and its duplicates from here on.
+  watchdogHeartbeat.release();
+  watchdogStop.release();
 
   AcquireSRWLockExclusive(&s_watchdogLock);
   TakenWatchdog previous = TakeStoredLocked();
-  g_heartbeatEvent = heartbeat;
-  s_stopEvent = stop;
+  g_heartbeatEvent = heartbeat.release();
+  s_stopEvent = stop.release();
   g_watchdogThread = thread;
   s_watchdogIdentity = identity;
   ReleaseSRWLockExclusive(&s_watchdogLock);
   EndTaken(previous);
 
-  *downloadHeartbeat = forDownload;
+  *downloadHeartbeat = forDownload.release();
   return 1;
 }
 

@@ -9,7 +9,7 @@
 #include <wincrypt.h>
 #include <wintrust.h>
 
-#include "download/system_libraries.h"
+#include "base/system_libraries.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <objbase.h>
 #include <taskschd.h>
 
-#include "system/com_ownership.h"
+#include "base/owners.h"
 
 const wchar_t kAutoLaunchTaskName[] = L"Execute Qentra For Auto Launcher Task";
 

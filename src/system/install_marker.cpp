@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "app/workflow.h"
+#include "base/shell_state.h"
 
 const wchar_t kAutolaunchKey[] = L"SOFTWARE\\Orvane\\autolaunch";
 

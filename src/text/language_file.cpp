@@ -2,7 +2,7 @@
 // "strings" section into the Override table, and releasing that table. UI thread only.
 #include "text/language_file.h"
 
-#include "download/system_libraries.h"
+#include "base/system_libraries.h"
 
 #include <strsafe.h>
 #include <wchar.h>

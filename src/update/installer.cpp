@@ -8,15 +8,16 @@
 #include <objbase.h>
 #include <strsafe.h>
 
-#include "app/startup.h"
-#include "app/workflow.h"
+#include "base/dialog_controls.h"
+#include "base/owners.h"
+#include "base/shell_state.h"
+#include "base/workflow_protocol.h"
 #include "download/download_jobs.h"
+#include "info/info_signature.h"
+#include "info/info_values.h"
+#include "info/package_check.h"
 #include "info/publisher_check.h"
 #include "res/resource.h"
-#include "update/info_values.h"
-#include "update/package_check.h"
-#include "update/platform.h"
-#include "update/scoped_handle.h"
 
 CreateProcessFunction g_createProcess = CreateProcessW;
 ShellExecuteExFunction g_shellExecuteEx = ShellExecuteExW;
@@ -29,24 +30,6 @@ ShellExecuteExFunction g_shellExecuteEx = ShellExecuteExW;
 namespace {
 
 bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
-
-// The dialog's controls are the UI thread's; these window calls are carried out there.
-HWND ProgressBar() { return GetDlgItem(g_dialog, IDC_UPDATER_PROGRESS); }
-
-void StartMarquee() {
-  ShowWindow(GetDlgItem(g_dialog, IDC_UPDATER_PERCENT), SW_HIDE);
-  HWND bar = ProgressBar();
-  LONG style = GetWindowLongW(bar, GWL_STYLE);
-  if (SetWindowLongW(bar, GWL_STYLE, style | PBS_MARQUEE) != 0) {
-    SendMessageW(bar, PBM_SETMARQUEE, TRUE, 0);
-  }
-}
-
-void StopMarquee() {
-  HWND bar = ProgressBar();
-  SendMessageW(bar, PBM_SETMARQUEE, FALSE, 0);
-  SetWindowLongW(bar, GWL_STYLE, GetWindowLongW(bar, GWL_STYLE) & ~PBS_MARQUEE);
-}
 
 // The direct start, exactly as the package was always started. False, with the start's error in
 // *error, when it could not be started.
@@ -71,6 +54,7 @@ HANDLE StartElevated(const wchar_t* commandLine) {
   SHELLEXECUTEINFOW info = {};
   info.cbSize = sizeof info;
   info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+  info.hwnd = g_dialog; // the consent prompt's owner, so that it is not opened behind the dialog
   info.lpVerb = L"runas";
   info.lpFile = g_destinationBuffer;
   info.lpParameters = *parameters ? parameters : nullptr;
@@ -113,20 +97,26 @@ bool PublisherAccepted(HANDLE file) {
 // publisher, only when it carries a trusted Authenticode signature of that publisher; with both,
 // only when both hold. One handle holds it (no write or delete sharing) from before the first
 // check until it has been started, so it cannot be swapped in between. A refused package, or a
-// Sha256 that is not 64 hex digits, is deleted. Returns false when the package must not run;
-// *held is the handle to keep until the start.
+// Sha256 that is not 64 hex digits, is deleted; so is any package in a build with a public key
+// when the Info file carried no Sha256. Returns false when the package must not run; *held is the
+// handle to keep until the start.
 bool CheckPackage(HANDLE* held) {
   *held = nullptr;
-  wchar_t expected[kSha256TextChars + 2] = {};
-  bool hashPinned = ReadInfoSha256(g_platformSection, g_infoFilePath, expected);
+  bool hashPinned = g_platformValues.hasSha256;
   bool publisherPinned = kPackagePublisher[0] != L'\0';
+  if (!hashPinned && kInfoPublicKey[0] != L'\0') {
+    OutputDebugStringW(L"package refused: no Sha256 for the package\n");
+    DeleteFileW(g_destinationBuffer);
+    return false;
+  }
   if (!hashPinned && !publisherPinned) return true;
   {
     ScopedHandle file(OpenHeldFile(g_destinationBuffer));
-    bool hashAccepted = !hashPinned || (file.get() != INVALID_HANDLE_VALUE && HeldFileMatches(file.get(), expected));
+    bool hashAccepted =
+        !hashPinned || (file.get() != INVALID_HANDLE_VALUE && HeldFileMatches(file.get(), g_platformValues.sha256));
     if (!hashAccepted) {
-      OutputDebugStringW(IsSha256Text(expected) ? L"package refused: Sha256 does not match\n"
-                                                : L"package refused: Sha256 is not 64 hexadecimal digits\n");
+      OutputDebugStringW(IsSha256Text(g_platformValues.sha256) ? L"package refused: Sha256 does not match\n"
+                                                               : L"package refused: Sha256 is not 64 hexadecimal digits\n");
     }
     if (hashAccepted && (!publisherPinned || PublisherAccepted(file.get()))) {
       *held = file.release();
@@ -138,9 +128,11 @@ bool CheckPackage(HANDLE* held) {
 }
 
 bool RunPackage() {
+  // The command line read when the Info file was judged; a copy, since CreateProcessW may write it.
+  if (!g_platformValues.instConfigFits) return false;
   wchar_t commandLine[kInstConfigChars + 1] = {};
-  DWORD length = 0;
-  if (!ReadInfoInstConfig(g_platformSection, g_infoFilePath, commandLine, &length)) return false;
+  CopyMemory(commandLine, g_platformValues.instConfig, sizeof commandLine);
+  DWORD length = g_platformValues.instConfigLength;
   HANDLE checked = nullptr;
   if (!CheckPackage(&checked)) return false;
   // Held over both starts, the direct one and the elevated one, until the package has ended.
@@ -178,10 +170,11 @@ const wchar_t* SkipProgramName(const wchar_t* commandLine) {
 }
 
 DWORD WINAPI RunInstaller(void*) {
-  StartMarquee();
+  // The dialog's controls are the UI thread's; these window calls are carried out there.
+  ShowControl(g_dialog, IDC_UPDATER_PERCENT, SW_HIDE);
+  SetProgressMarquee(g_dialog, IDC_UPDATER_PROGRESS, true);
   bool succeeded = RunPackage();
-  StopMarquee();
-  SendMessageW(g_mainWindow, WM_WORKFLOW, kWorkflowInstallerExited,
-               succeeded ? kInstallerSucceeded : kInstallerFailed);
+  SetProgressMarquee(g_dialog, IDC_UPDATER_PROGRESS, false);
+  SendWorkflow(kWorkflowInstallerExited, succeeded ? kInstallerSucceeded : kInstallerFailed);
   return 1;
 }

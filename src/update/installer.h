@@ -4,8 +4,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
-// The Command-line buffer's capacity, terminator included; a longer InstConfig is refused.
-const int kInstConfigChars = 128;
+#include "info/info_values.h" // kInstConfigChars
 
 typedef BOOL(WINAPI* CreateProcessFunction)(LPCWSTR applicationName, LPWSTR commandLine,
                                             LPSECURITY_ATTRIBUTES processAttributes,

@@ -2,7 +2,7 @@
 // restart. User-interface thread, from the Restart Now button.
 #include "update/restart.h"
 
-#include "update/scoped_handle.h"
+#include "base/owners.h"
 
 ExitWindowsFunction g_exitWindows = ExitWindowsEx;
 

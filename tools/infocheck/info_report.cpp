@@ -5,12 +5,12 @@
 
 #include <strsafe.h>
 
-#include "download/location_check.h"
+#include "info/location_check.h"
 #include "info/publisher_check.h"
-#include "update/info_signature.h"
-#include "update/info_values.h"
-#include "update/package_check.h"
-#include "update/version_check.h"
+#include "info/info_signature.h"
+#include "info/info_values.h"
+#include "info/package_check.h"
+#include "info/version_number.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <strsafe.h>
 
 #include "info_report.h"
-#include "update/info_signature.h"
+#include "info/info_signature.h"
 
 #ifndef NT_SUCCESS
 #define NT_SUCCESS(status) (static_cast<NTSTATUS>(status) >= 0)

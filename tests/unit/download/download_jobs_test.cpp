@@ -15,7 +15,7 @@
 #include "download/watchdog.h"
 #include "download_harness.h"
 #include "res/resource.h"
-#include "update/platform.h"
+#include "info/platform.h"
 
 using namespace download_testing;
 using testing_support::DebugOutputCapture;

@@ -19,7 +19,7 @@
 #include "system/install_marker.h"
 #include "text/language_file.h"
 #include "text/text_table.h"
-#include "update/platform.h"
+#include "info/platform.h"
 #include "update/version_check.h"
 
 namespace {
@@ -194,6 +194,7 @@ TEST(BadInput, InfoFilesGiveTheDecidedVersionOutcome) {
     }
     bool utf16 = count(random) % 2 == 0;
     WriteIni(path, text, utf16, random);
+    LoadPlatformValues();
 
     std::wstring whole = ReadWhole(L"platform_win7", L"Version", path);
     unsigned number = 0;

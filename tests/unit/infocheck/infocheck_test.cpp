@@ -10,7 +10,7 @@
 #include "info_report.h"
 #include "support/test_support.h"
 #include "support/trusted_root.h"
-#include "update/package_check.h"
+#include "info/package_check.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "info_report.h"
 #include "info_signing.h"
 #include "support/test_support.h"
-#include "update/info_signature.h"
+#include "info/info_signature.h"
 
 namespace {
 

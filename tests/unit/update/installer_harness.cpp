@@ -9,7 +9,7 @@
 #include "download/download_jobs.h"
 #include "res/resource.h"
 #include "update/installer.h"
-#include "update/platform.h"
+#include "info/platform.h"
 
 namespace installer_harness {
 
@@ -101,6 +101,7 @@ InstallerRun::InstallerRun(const std::string& infoFile, const std::wstring& fold
   WriteBytes(folder_ + L"\\vrel_info", infoFile);
   StringCchCopyW(g_platformSection, kPlatformSectionChars, L"platform_win7");
   StringCchCopyW(g_infoFilePath, kPathChars, (folder_ + L"\\vrel_info").c_str());
+  LoadPlatformValues();
   StringCchCopyW(g_tempFolderBuffer, kPathChars, (folder_ + L"\\").c_str());
   StringCchCopyW(g_destinationBuffer, kPathChars, package().c_str());
   SetEnvironmentVariableW(L"PLINTHWARE_PACKAGE_RECORD", record_.c_str());

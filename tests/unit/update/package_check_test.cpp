@@ -13,7 +13,7 @@
 #include "installer_harness.h"
 #include "support/test_support.h"
 #include "update/installer.h"
-#include "update/package_check.h"
+#include "info/package_check.h"
 
 namespace {
 

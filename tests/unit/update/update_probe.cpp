@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "update/platform.h"
+#include "info/platform.h"
 #include "update/restart.h"
 
 namespace {

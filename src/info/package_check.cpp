@@ -1,8 +1,8 @@
 // SHA-256 of a package through CNG (bcrypt) and the Sha256 text check. No process-wide state;
 // runs on whichever thread calls it (the Installer thread in the updater).
-#include "update/package_check.h"
+#include "info/package_check.h"
 
-#include "update/sha256.h"
+#include "info/sha256.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The Version number of a version text: a bounded scanner that reads "a.b.c.d" the way the
 // pattern "%d.%d.%d.%d" would, without the unbounded trailing "%s". Pure; any thread.
-#include "update/version_check.h"
+#include "info/version_number.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // SHA-256 through CNG; see sha256.h.
-#include "update/sha256.h"
+#include "info/sha256.h"
 
 Sha256Hash::Sha256Hash() {
   decltype(&BCryptOpenAlgorithmProvider) openAlgorithmProvider = nullptr;

@@ -3,7 +3,7 @@
 //
 // The version is what GetVersionExW tells this process. The manifest declares no supported
 // systems, so every Windows after 6.2 reports 6.2 and is served as "platform_win8".
-#include "update/platform.h"
+#include "info/platform.h"
 
 #include <windows.h>
 #include <strsafe.h>

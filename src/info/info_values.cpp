@@ -1,6 +1,6 @@
 // The Info file's Version, InstConfig and Sha256 as the updater reads them: one place for the
 // buffer limits and the rules, so that InfoCheck reports exactly what the updater does. Any thread.
-#include "update/info_values.h"
+#include "info/info_values.h"
 
 #include <strsafe.h>
 
@@ -31,6 +31,16 @@ bool InstConfigStartsWithSwitch(const wchar_t* commandLine) {
   const wchar_t* p = commandLine;
   while (*p == L' ' || *p == L'\t') ++p;
   return *p == L'/' || *p == L'-';
+}
+
+void ReadPlatformValues(const wchar_t* section, const wchar_t* infoPath, PlatformValues* values) {
+  ZeroMemory(values, sizeof *values);
+  DWORD versionLength = 0;
+  values->versionUsable = ReadInfoVersion(section, infoPath, values->version, &values->versionNumber, &versionLength);
+  values->locationRefusal = ReadLocation(section, infoPath, values->location);
+  values->instConfigFits = ReadInfoInstConfig(section, infoPath, values->instConfig, &values->instConfigLength);
+  values->hasSha256 = ReadInfoSha256(section, infoPath, values->sha256);
+  if (!values->hasSha256) values->sha256[0] = L'\0';
 }
 
 bool ReadInfoSha256(const wchar_t* section, const wchar_t* infoPath, wchar_t text[kSha256TextChars + 2]) {

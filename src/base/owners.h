@@ -1,8 +1,29 @@
-// Small owners for COM interface pointers and BSTRs, released when their scope ends. Used by the
-// Task Scheduler code on the user-interface thread.
+// Small owners that release what a scope acquired when it ends, failure paths included: kernel
+// handles, COM interface pointers and BSTRs. Copying is deleted. Any thread.
 #pragma once
 #include <windows.h>
 #include <oleauto.h>
+
+// A kernel handle, closed when the scope ends unless release() handed it on.
+class ScopedHandle {
+public:
+  explicit ScopedHandle(HANDLE handle = nullptr) : handle_(handle) {}
+  ~ScopedHandle() {
+    if (handle_ && handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+  }
+  ScopedHandle(const ScopedHandle&) = delete;
+  ScopedHandle& operator=(const ScopedHandle&) = delete;
+  HANDLE get() const { return handle_; }
+  // Gives the handle up to the caller, who closes it from then on.
+  HANDLE release() {
+    HANDLE handle = handle_;
+    handle_ = nullptr;
+    return handle;
+  }
+
+private:
+  HANDLE handle_;
+};
 
 // One reference to a COM interface, released exactly once.
 template <typename Interface>

@@ -1,7 +1,7 @@
 // Loading of the libraries outside the KnownDLLs from the system directory, and the few
 // procedures the updater takes from them. Called from the UI thread (start-up, Language file),
 // the Download thread and the Installer thread; loading and lookups are thread-safe.
-#include "download/system_libraries.h"
+#include "base/system_libraries.h"
 
 #include <strsafe.h>
 

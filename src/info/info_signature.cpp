@@ -1,8 +1,8 @@
 // The signature check of an arrived Info file: its size, its last line, and ECDSA P-256 through
 // CNG (bcrypt.dll from the system directory). Runs on the Download thread; the helpers are pure.
-#include "update/info_signature.h"
+#include "info/info_signature.h"
 
-#include "update/sha256.h"
+#include "info/sha256.h"
 
 const char kSignaturePrefix[] = "; signature=";
 

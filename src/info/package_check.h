@@ -3,7 +3,7 @@
 #pragma once
 #include <windows.h>
 
-#include "update/sha256.h"
+#include "info/sha256.h"
 
 const int kSha256TextChars = 64; // hexadecimal digits, without terminator
 

@@ -1,6 +1,6 @@
 // The Location rule: only absolute http:// and https:// addresses that fit the URL buffer are
 // fetched. Shared by Begin installer download (UI thread) and InfoCheck.
-#include "download/location_check.h"
+#include "info/location_check.h"
 
 #include <wchar.h>
 

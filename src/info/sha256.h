@@ -6,7 +6,7 @@
 
 #include <bcrypt.h>
 
-#include "download/system_libraries.h"
+#include "base/system_libraries.h"
 
 #ifndef NT_SUCCESS
 #define NT_SUCCESS(status) (static_cast<NTSTATUS>(status) >= 0)

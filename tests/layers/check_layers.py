@@ -1,0 +1,41 @@
+#!/usr/bin/env python3
+"""Checks that the includes of src/ run one way: a folder includes only folders of a lower layer
+(and its own files). Prints every include that runs back up and exits 1 when there is one.
+
+    check_layers.py SRC_DIR
+"""
+import pathlib
+import re
+import sys
+
+# Bottom first; folders on one line are one layer and may not include each other.
+LAYERS = [("res", "base"), ("text", "system", "info"), ("download",), ("update",), ("ui",), ("app",)]
+RANK = {folder: rank for rank, folders in enumerate(LAYERS) for folder in folders}
+INCLUDE = re.compile(r'^\s*#\s*include\s+"([^/"]+)/[^"]*"')
+
+
+def main(src):
+    faults = []
+    for path in sorted(src.rglob("*")):
+        if path.suffix not in (".h", ".cpp", ".rc", ".in") or not path.is_file():
+            continue
+        folder = path.relative_to(src).parts[0]
+        if folder not in RANK:
+            faults.append(f"{path}: folder '{folder}' belongs to no layer")
+            continue
+        for number, line in enumerate(path.read_text(encoding="utf-8", errors="replace").splitlines(), 1):
+            match = INCLUDE.match(line)
+            if not match or match.group(1) == folder:
+                continue
+            target = match.group(1)
+            if target not in RANK or RANK[target] >= RANK[folder]:
+                faults.append(f"{path}:{number}: {folder}/ includes {target}/: {line.strip()}")
+    for fault in faults:
+        print(fault)
+    order = " -> ".join(", ".join(folders) for folders in LAYERS)
+    print(f"{len(faults)} include(s) against the layers ({order})")
+    return 1 if faults else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(pathlib.Path(sys.argv[1] if len(sys.argv) > 1 else "src")))
