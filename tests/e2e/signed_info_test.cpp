@@ -283,7 +283,7 @@ TEST_F(SignedInfo, EveryOtherFileEndsAtOnceWithNothingRun) {
 TEST_F(SignedInfo, OnlyTheValuesJudgedWithTheInfoFileAreUsed) {
   const char kOtherPath[] = "/e2e-tests/other/vrel_setup.exe";
   const std::wstring served = PackageFile(L"vrel_setup_1.0.0.7.exe");
-  const std::string other = Sha256Hex(served);
+  const std::string other = e2e::Sha256Hex(served);
   ASSERT_EQ(64u, other.size());
   const std::string replacement = std::string("[platform_win7]\r\nVersion=1.0.0.6\r\nLocation=http://download.orvane.com") +
                                   kOtherPath + "\r\nInstConfig=vrel_setup.exe /S\r\nSha256=" + other + "\r\n";
