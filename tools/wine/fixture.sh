@@ -22,6 +22,14 @@ stop_xvfb() {
 
 case "$action" in
 setup)
+  # Without Wine's own faces the caption buttons come out as letters ("r" for close) and dialogs
+  # in a substitute font: every screenshot and every measured text would be wrong.
+  for font in marlett.ttf tahoma.ttf; do
+    if [ ! -f "/usr/share/wine/fonts/$font" ]; then
+      echo "Wine's fonts are missing (/usr/share/wine/fonts/$font): install Debian's fonts-wine (sh tools/setup.sh)" >&2
+      exit 1
+    fi
+  done
   stop_xvfb
   # -displayfd picks a free display and writes its number once the server accepts clients.
   : >"$dir/display.tmp"
