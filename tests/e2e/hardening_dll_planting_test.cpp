@@ -1,10 +1,17 @@
 // DLL planting: copies of a DLL that leaves a marker when loaded lie beside the updater as
 // urlmon.dll, version.dll and wininet.dll (the Downloads-folder case), and Wine is told to search
 // for those as Windows does. A program without the restriction loads them (the control); the
-// updater, through a whole first run from the Offer screen to the restart offer, never does.
-// version.dll is searched as Windows does for the control only: Wine's own user32 imports it, so
-// under that setting every windowed program loads a planted copy before its first instruction.
-// On Windows user32 is a KnownDLL and the updater imports only KnownDLLs (hardening_pe_tests).
+// updater, through a whole first run from the Offer screen to the restart offer, never loads the
+// planted urlmon.dll or wininet.dll: its own loads go to the system directory.
+//
+// What Wine cannot show: the updater and a planted version.dll. Wine's own user32 imports
+// version.dll, so with version.dll searched as Windows does, every windowed program loads a
+// planted copy before its first instruction, the updater included; on Windows user32 does not
+// import it. So version.dll is searched as Windows does for the control only, and the updater's
+// run below proves nothing about it. What holds the promise for version.dll, and is tested:
+// the executable imports only Windows' KnownDLLs, which are never searched for
+// (hardening_pe_tests, ImportsOnlyKnownDlls: an import of version.dll fails it), and every other
+// library is loaded through LoadSystemLibrary, the path urlmon.dll and wininet.dll take here.
 #include <gtest/gtest.h>
 
 #include <initializer_list>
@@ -131,6 +138,7 @@ TEST_F(DllPlanting, PlantedDllsAreNeverLoadedDuringAFirstRun) {
   ASSERT_TRUE(driver::PressButton(dialog, driver::kRestartLater));
   DWORD exitCode = 1;
   ASSERT_TRUE(updater_.WaitForExit(e2e::kEndMs, &exitCode)) << updater_.Describe();
+  // version.dll.loaded cannot appear (see the top of this file); the two that can must not.
   EXPECT_EQ("", Markers()) << "planted DLLs were loaded by the updater";
 }
 
