@@ -11,6 +11,10 @@
 // Also left out: msimg32, which Wine's own comctl32 imports (for AlphaBlend) and which Wine 8.0
 // looks for beside the program when it loads the side-by-side comctl32 for the dialog, although
 // the search was restricted; it does not follow the restriction for that one import.
+// What holds the promise for version.dll, and is tested: the executable imports only Windows'
+// KnownDLLs, which are never searched for (hardening_pe_tests, ImportsOnlyKnownDlls: an import of
+// version.dll fails it), and every other library is loaded through LoadSystemLibrary, the path
+// that the planted names above take here.
 #include <gtest/gtest.h>
 
 #include <string>

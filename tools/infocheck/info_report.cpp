@@ -173,7 +173,25 @@ int CheckPublisher(const CheckOptions& options, const Output& out) {
 
 } // namespace
 
-int CheckInfoFile(const CheckOptions& options, const Output& out) {
+bool ResolvePath(const wchar_t* path, wchar_t (&full)[MAX_PATH], const Output& out) {
+  full[0] = L'\0';
+  DWORD length = GetFullPathNameW(path, MAX_PATH, full, nullptr);
+  if (length == 0 || length >= MAX_PATH) {
+    Print(out, L"cannot resolve the path %s (error %lu; at most %d characters)\n", path,
+          length ? ERROR_FILENAME_EXCED_RANGE : GetLastError(), MAX_PATH - 1);
+    full[0] = L'\0';
+    return false;
+  }
+  return true;
+}
+
+int CheckInfoFile(const CheckOptions& given, const Output& out) {
+  wchar_t infoPath[MAX_PATH] = {}, package[MAX_PATH] = {};
+  if (!ResolvePath(given.infoPath, infoPath, out)) return kCheckUsage;
+  if (given.package && !ResolvePath(given.package, package, out)) return kCheckUsage;
+  CheckOptions options = given;
+  options.infoPath = infoPath;
+  if (given.package) options.package = package;
   if (GetFileAttributesW(options.infoPath) == INVALID_FILE_ATTRIBUTES) {
     Print(out, L"cannot read the Info file %s (error %lu)\n", options.infoPath, GetLastError());
     return kCheckUsage;

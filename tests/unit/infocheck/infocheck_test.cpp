@@ -74,6 +74,7 @@ struct Row {
   const wchar_t* previous;
   int code;
   const char* expected; // a line the report must hold
+  bool relative = false; // the Info file and the package named relative to the current folder
 };
 
 class InfoCheckTest : public ::testing::Test {
@@ -134,11 +135,21 @@ TEST_F(InfoCheckTest, JudgesEachValueAsTheUpdaterWould) {
       {"malformed sha256", "1.0.0.6", kGoodLocation, kGoodCommand, "abc", nullptr, 1, "not 64 hexadecimal"},
       {"other sha256", "1.0.0.6", kGoodLocation, kGoodCommand, std::string(64, 'a'), nullptr, 1,
        "does not match the package"},
+      // As the README writes it; a bare name given to the profile functions means the Windows folder.
+      {"relative paths", "1.0.0.6", kGoodLocation, kGoodCommand, "PACKAGE", L"1.0.0.5", 0, "matches the package",
+       true},
   };
+  wchar_t folder[MAX_PATH] = {};
+  ASSERT_NE(0u, GetCurrentDirectoryW(MAX_PATH, folder));
   for (const Row& row : rows) {
     std::string section = Values(row.version, row.location, row.instConfig, Digest(row.sha256));
     std::wstring info = Write(Section("platform_win8", section) + Section("platform_win7", section));
-    CheckRun run = Check(info, package_.c_str(), row.previous);
+    if (row.relative) {
+      ASSERT_TRUE(SetCurrentDirectoryW(dir_.path().c_str()));
+    }
+    CheckRun run = row.relative ? Check(L"vrel_info.ini", L"vrel_setup.exe", row.previous)
+                                : Check(info, package_.c_str(), row.previous);
+    SetCurrentDirectoryW(folder);
     std::string report = Narrow(run.report);
     EXPECT_EQ(row.code, run.code) << row.name << "\n" << report;
     EXPECT_NE(std::string::npos, report.find(row.expected)) << row.name << ": no \"" << row.expected << "\" in\n"
