@@ -24,10 +24,18 @@ set(PLINTHWARE_NGINX_DOCROOT ${PLINTHWARE_NGINX_DIR}/docroot CACHE INTERNAL "Wha
 set(PLINTHWARE_NGINX_PROXY_FILE ${PLINTHWARE_WINE_DIR}/nginx_proxy CACHE INTERNAL
     "http://127.0.0.1:PORT while the nginx fixture runs")
 
+# With the test certificates (tools/certs) it also serves HTTPS, one port per certificate for
+# localhost: a good one, an expired one and one for another name (ports in DIR/port.<name>).
+set(nginx_tls)
+if(PLINTHWARE_TEST_CERTS_DIR)
+  foreach(name localhost localhost_expired wronghost)
+    list(APPEND nginx_tls --tls ${name}=${PLINTHWARE_TEST_CERTS_DIR}/${name})
+  endforeach()
+endif()
 # CTest starts the setup itself, so --watch-parent watches CTest: the server ends with the run.
 add_test(NAME nginx_server_setup
   COMMAND ${PROJECT_SOURCE_DIR}/tools/nginx/nginx.sh start ${PLINTHWARE_NGINX_DIR}
-          --proxy-file ${PLINTHWARE_NGINX_PROXY_FILE} --watch-parent)
+          --proxy-file ${PLINTHWARE_NGINX_PROXY_FILE} --watch-parent ${nginx_tls})
 add_test(NAME nginx_server_cleanup
   COMMAND ${PROJECT_SOURCE_DIR}/tools/nginx/nginx.sh stop ${PLINTHWARE_NGINX_DIR}
           --proxy-file ${PLINTHWARE_NGINX_PROXY_FILE})

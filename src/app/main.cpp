@@ -3,7 +3,6 @@
 
 #include "app/startup.h"
 #include "app/workflow.h"
-#include "base/system_libraries.h"
 #include "res/resource.h"
 
 // The GNU build must carry the checked copies; a build that lost the flag stops here.
@@ -12,9 +11,7 @@
 #endif
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-  // Before anything can load a library: a DLL beside the executable must never stand in for a
-  // system one.
-  RestrictDllSearch();
+  // The DLL search was restricted by the entry point (process_start.cpp), before the C runtime.
   g_updateMode = ReadCommandLine(GetCommandLineW());
   LoadStringW(instance, IDS_APP_TITLE, g_windowTitle, ARRAYSIZE(g_windowTitle));
   LoadStringW(instance, IDS_MAIN_CLASS, g_className, ARRAYSIZE(g_className));

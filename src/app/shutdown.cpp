@@ -12,6 +12,9 @@
 #include "ui/updater_dialog.h"
 
 void RunShutdownSequence() {
+  // A transfer still running (Exit, or WM_CLOSE to the main window) must never report to a window
+  // that is going: its report is superseded and it aborts at its next progress report.
+  AbandonDownloads();
   WatchdogStop();
   // A Download thread still inside its transfer is not waited for: it can no longer report
   // (its download's report is claimed or abandoned), and the process exit ends it.

@@ -59,6 +59,13 @@ int StartInstance(HINSTANCE instance) {
   // at most and finishes on its own.
   WaitForAutoLaunchTaskRemoval(kTaskRemovalBoundMs);
   if (!window) return 0;
+  if (!g_dialog) {
+    // Nothing could ever be shown: end through the Shutdown sequence rather than leave a process
+    // with only the hidden window (at logon, in Update mode, nobody would ever see it).
+    OutputDebugStringW(L"the updater dialog could not be created\n");
+    DestroyWindow(g_mainWindow);
+    return 0;
+  }
 
   if (g_updateMode) {
     SendControlMessage(g_dialog, IDC_UPDATER_DOWNLOAD_NOW, BM_CLICK, 0, 0);
@@ -72,11 +79,13 @@ int RunMessageLoop(HINSTANCE instance) {
   // No IsDialogMessageW: Tab, Enter and Esc keep no dialog meaning in the updater dialog.
   HACCEL accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDA_MAIN));
   MSG msg = {};
+  // GetMessageW's -1 (an error) ends the loop as WM_QUIT does.
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
     if (!TranslateAcceleratorW(msg.hwnd, accelerators, &msg)) {
       TranslateMessage(&msg);
       DispatchMessageW(&msg);
     }
   }
-  return static_cast<int>(msg.wParam);
+  // The exit code is 0 however the loop ended, whatever a WM_QUIT from elsewhere carried.
+  return 0;
 }

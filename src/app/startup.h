@@ -21,5 +21,5 @@ ATOM RegisterMainClass(HINSTANCE instance);
 // or an unsupported platform: then nothing is shown and no shutdown runs).
 int StartInstance(HINSTANCE instance);
 
-// The message loop with the main accelerator table; returns the WM_QUIT code.
+// The message loop with the main accelerator table; returns 0, the exit code in every case.
 int RunMessageLoop(HINSTANCE instance);

@@ -23,6 +23,7 @@ wchar_t g_urlBuffer[kPathChars] = {};
 wchar_t g_tempFolderBuffer[kPathChars] = {};
 wchar_t g_destinationBuffer[kPathChars] = {};
 wchar_t g_infoFilePath[kPathChars] = {};
+PlatformValues g_platformValues = {};
 HANDLE g_downloadThread = nullptr;
 volatile LONG g_downloadIdentity = 0;
 volatile LONG g_unclaimedReport = 0;
@@ -38,6 +39,11 @@ LONG NewDownloadIdentity() {
   if (identity == 0) identity = InterlockedIncrement(&g_downloadIdentity); // 0 means "none"
   InterlockedExchange(&g_unclaimedReport, identity);
   return identity;
+}
+
+void AbandonDownloads() {
+  InterlockedExchange(&g_unclaimedReport, 0);
+  InterlockedExchange(&g_cancelFlag, 1);
 }
 
 bool ClaimDownloadReport(LONG identity) {
@@ -99,7 +105,10 @@ static void DownloadStart(const wchar_t* refusal) {
   g_downloadThread = thread;
 }
 
+void LoadPlatformValues() { ReadPlatformValues(g_platformSection, g_infoFilePath, &g_platformValues); }
+
 void BeginInfoFileDownload() {
+  ZeroMemory(&g_platformValues, sizeof g_platformValues);
   ZeroMemory(g_urlBuffer, sizeof g_urlBuffer);
   StringCchCopyW(g_urlBuffer, kPathChars, kInfoFileUrl);
   SetControlText(g_dialog, IDC_UPDATER_LABEL, L"");
@@ -115,15 +124,15 @@ static_assert(kLocationChars == kPathChars, "Location is read into the URL buffe
 // A build with a public key fetches only a package that the signed Info file pins by Sha256:
 // the signature then covers the very bytes that run.
 static const wchar_t* FindUnpinnedPackage() {
-  if (kInfoPublicKey[0] == L'\0') return nullptr;
-  wchar_t sha256[kSha256TextChars + 2] = {};
-  if (ReadInfoSha256(g_platformSection, g_infoFilePath, sha256)) return nullptr;
+  if (kInfoPublicKey[0] == L'\0' || g_platformValues.hasSha256) return nullptr;
   return L"download refused: no Sha256 for the package\n";
 }
 
 void BeginInstallerDownload() {
-  const wchar_t* refusal = ReadLocation(g_platformSection, g_infoFilePath, g_urlBuffer);
+  ZeroMemory(g_urlBuffer, sizeof g_urlBuffer);
+  const wchar_t* refusal = g_platformValues.locationRefusal;
   if (!refusal) refusal = FindUnpinnedPackage();
+  if (!refusal) StringCchCopyW(g_urlBuffer, kPathChars, g_platformValues.location);
   SetControlText(g_dialog, IDC_UPDATER_STATUS, LookupText(kTextDownloading));
   ShowControl(g_dialog, IDC_UPDATER_PROGRESS, SW_SHOW);
   InterlockedExchange(&g_workflowStage, kStagePackage);

@@ -4,7 +4,7 @@
 #pragma once
 #include <windows.h>
 
-#include "info/location_check.h"
+#include "info/info_values.h"
 
 const int kPathChars = 1024;
 
@@ -14,7 +14,18 @@ const int kPathChars = 1024;
 extern wchar_t g_urlBuffer[kPathChars];        // what the latest download fetches
 extern wchar_t g_tempFolderBuffer[kPathChars]; // GetTempPathW, with its trailing backslash
 extern wchar_t g_destinationBuffer[kPathChars];// where it is stored; the package to run in stage 2
-extern wchar_t g_infoFilePath[kPathChars];     // the stage-1 destination, kept for later reads
+extern wchar_t g_infoFilePath[kPathChars];     // the stage-1 destination; the file stays for others
+
+// The Platform section's values of the Info file, read once right after the file was judged
+// (size, signature), before code 2 is posted: by the Download thread that claims the report of
+// the Info file download. Emptied by Begin Info file download on the UI thread. Every later step
+// (version check, package download, package check, installer command line) uses these and never
+// reads the file again, which may have been changed or deleted since.
+extern PlatformValues g_platformValues;
+
+// Reads g_platformValues from g_infoFilePath, as the Download thread does; for tests that write
+// an Info file of their own.
+void LoadPlatformValues();
 
 extern HANDLE g_downloadThread; // the latest Download thread; closed (never waited for) at shutdown
 
@@ -27,11 +38,16 @@ extern volatile LONG g_downloadIdentity;
 extern const wchar_t kInfoFileUrl[];
 
 void BeginInfoFileDownload();
-// Reads Location and fetches the package; a Location that does not fit, is empty, or is not an
-// absolute http:// or https:// address is refused before any transfer (code 3 at once).
+// Fetches the package from the Location read with the Info file; a Location that did not fit, was
+// empty, or is not an absolute http:// or https:// address is refused before any transfer (code 3
+// at once), and so, in a build with a public key, is a package without Sha256.
 void BeginInstallerDownload();
 
 // IsAllowedLocation, the rule Begin installer download applies, lives in location_check.h.
+
+// Supersedes the pending download report and sets the Cancel flag: a transfer still running never
+// reports and aborts at its next progress report. UI thread (the Shutdown sequence).
+void AbandonDownloads();
 
 // Makes the identity of a new download, whose report is then the one pending: every earlier
 // download is superseded and can no longer report. UI thread (the begin operations).

@@ -2,6 +2,7 @@
 // decides whether the whole file arrived and reports it. Runs on its own thread, one per download.
 #include "download/download_thread.h"
 
+#include <objbase.h>
 #include <urlmon.h>
 #include <wininet.h>
 #include <strsafe.h>
@@ -11,6 +12,7 @@
 #include "download/progress_sink.h"
 #include "download/watchdog.h"
 #include "info/info_signature.h"
+#include "info/platform.h"
 
 void FailDownload(LONG identity, const wchar_t* reason) {
   WatchdogStopFor(identity);
@@ -81,10 +83,16 @@ static void ReportEnd(const DownloadJob& job, HRESULT result, const MyCallback& 
   TransferFacts facts = {sink.httpStatus(), sink.lastTotal(), sink.contentEncoded(), overHttp};
   if (FindTransferFailure(job.destination, result, facts, reason)) {
     FailDownload(job.identity, reason);
-  } else if (job.infoFile && RefuseInfoFile(job, sink)) {
-    return;
-  } else if (ClaimDownloadReport(job.identity)) {
-    PostWorkflow(kWorkflowFinished);
+  } else if (!job.infoFile) {
+    if (ClaimDownloadReport(job.identity)) PostWorkflow(kWorkflowFinished);
+  } else if (!RefuseInfoFile(job, sink)) {
+    // Judged: its values are read now, once, and published only by the thread whose report this is.
+    PlatformValues values;
+    ReadPlatformValues(g_platformSection, job.destination, &values);
+    if (ClaimDownloadReport(job.identity)) {
+      g_platformValues = values;
+      PostWorkflow(kWorkflowFinished);
+    }
   }
 }
 
@@ -102,6 +110,9 @@ bool ClearDestination(const wchar_t* destination, wchar_t* reason) {
 
 static DWORD WINAPI DownloadThread(void* parameter) {
   DownloadJob* job = static_cast<DownloadJob*>(parameter);
+  // The transfer's own apartment: a transfer that outlives the Shutdown sequence (which leaves the
+  // UI thread's) still has one.
+  HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   wchar_t reason[kReasonChars] = {};
   if (!ClearDestination(job->destination, reason)) {
     FailDownload(job->identity, reason);
@@ -117,6 +128,7 @@ static DWORD WINAPI DownloadThread(void* parameter) {
   }
   CloseHandle(job->heartbeat);
   HeapFree(GetProcessHeap(), 0, job);
+  if (SUCCEEDED(com)) CoUninitialize();
   return 0;
 }
 

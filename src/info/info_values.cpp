@@ -33,6 +33,16 @@ bool InstConfigStartsWithSwitch(const wchar_t* commandLine) {
   return *p == L'/' || *p == L'-';
 }
 
+void ReadPlatformValues(const wchar_t* section, const wchar_t* infoPath, PlatformValues* values) {
+  ZeroMemory(values, sizeof *values);
+  DWORD versionLength = 0;
+  values->versionUsable = ReadInfoVersion(section, infoPath, values->version, &values->versionNumber, &versionLength);
+  values->locationRefusal = ReadLocation(section, infoPath, values->location);
+  values->instConfigFits = ReadInfoInstConfig(section, infoPath, values->instConfig, &values->instConfigLength);
+  values->hasSha256 = ReadInfoSha256(section, infoPath, values->sha256);
+  if (!values->hasSha256) values->sha256[0] = L'\0';
+}
+
 bool ReadInfoSha256(const wchar_t* section, const wchar_t* infoPath, wchar_t text[kSha256TextChars + 2]) {
   // A default no value can take: GetPrivateProfileStringW gives no other sign of a missing key.
   static const wchar_t kAbsent[] = L"\x01";

@@ -4,6 +4,7 @@
 #pragma once
 #include <windows.h>
 
+#include "info/location_check.h"
 #include "info/package_check.h"
 #include "info/version_number.h"
 
@@ -34,3 +35,21 @@ bool InstConfigStartsWithSwitch(const wchar_t* commandLine);
 // Reads Sha256 into `text` (kSha256TextChars + 2 characters; a longer value is cut at
 // kSha256TextChars + 1, which is then no valid Sha256 text). False when the key is absent.
 bool ReadInfoSha256(const wchar_t* section, const wchar_t* infoPath, wchar_t text[kSha256TextChars + 2]);
+
+// One section's values as the updater uses them, each read by the reader above (and ReadLocation)
+// with its limits and its judgement.
+struct PlatformValues {
+  wchar_t version[kVersionChars];           // empty when unusable
+  unsigned versionNumber;                   // 0 when unusable
+  bool versionUsable;                       // ReadInfoVersion's verdict
+  wchar_t location[kLocationChars];         // empty when refused
+  const wchar_t* locationRefusal;           // null for a usable Location, else the refusal line
+  wchar_t instConfig[kInstConfigChars + 1]; // as read
+  DWORD instConfigLength;
+  bool instConfigFits;                      // false: refused rather than cut
+  wchar_t sha256[kSha256TextChars + 2];     // as read, when present
+  bool hasSha256;
+};
+
+// Reads all of them from `section` of the Info file at `infoPath` into *values, in one go.
+void ReadPlatformValues(const wchar_t* section, const wchar_t* infoPath, PlatformValues* values);

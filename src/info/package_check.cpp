@@ -52,15 +52,22 @@ bool Sha256TextMatches(const wchar_t* text, const BYTE digest[kSha256Bytes]) {
   return true;
 }
 
+HANDLE OpenHeldFile(const wchar_t* path) {
+  return CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+}
+
+bool HeldFileMatches(HANDLE file, const wchar_t* text) {
+  BYTE digest[kSha256Bytes] = {};
+  return IsSha256Text(text) && HashFileSha256(file, digest) && Sha256TextMatches(text, digest);
+}
+
 bool OpenMatchingFile(const wchar_t* path, const wchar_t* text, HANDLE* held) {
   *held = nullptr;
   if (!IsSha256Text(text)) return false;
-  // No write or delete sharing: nobody can change or replace the file while this handle lives.
-  HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  HANDLE file = OpenHeldFile(path);
   if (file == INVALID_HANDLE_VALUE) return false;
-  BYTE digest[kSha256Bytes] = {};
-  if (!HashFileSha256(file, digest) || !Sha256TextMatches(text, digest)) {
+  if (!HeldFileMatches(file, text)) {
     CloseHandle(file);
     return false;
   }

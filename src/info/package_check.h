@@ -17,6 +17,13 @@ bool HashFileSha256(HANDLE file, BYTE digest[kSha256Bytes]);
 // True when `text` is a valid Sha256 text naming `digest`.
 bool Sha256TextMatches(const wchar_t* text, const BYTE digest[kSha256Bytes]);
 
+// Opens `path` for reading with others allowed only to read (no write or delete sharing), so that
+// the file cannot change or be replaced while the handle lives. INVALID_HANDLE_VALUE on failure.
+HANDLE OpenHeldFile(const wchar_t* path);
+
+// True when the file open as `file` hashes to the valid Sha256 text `text`.
+bool HeldFileMatches(HANDLE file, const wchar_t* text);
+
 // Opens `path` for reading with others allowed only to read, and checks it against `text`:
 // the handle of a matching file is returned in *held (the caller closes it), so the file cannot
 // change until then. On any failure *held is null.

@@ -8,6 +8,7 @@
 #include "base/dialog_controls.h"
 #include "base/shell_state.h"
 #include "download/download_jobs.h"
+#include "info/location_check.h"
 #include "res/resource.h"
 #include "system/install_marker.h"
 #include "text/text_table.h"
@@ -44,12 +45,18 @@ static bool IsFirstLink(HWND control, const LITEM& clicked) {
 }
 
 // Only the first anchor of either SysLink opens; every other click and notification is ignored.
+// The texts may come from a Language file that anybody can place beside the program, so only a
+// web page is opened: the shell would start a program, open a share or run any protocol's handler.
 static void OnNotify(HWND dialog, const NMHDR* header) {
   if (header->code != NM_CLICK) return;
   const NMLINK* link = reinterpret_cast<const NMLINK*>(header);
   bool ourLink = header->hwndFrom == GetDlgItem(dialog, IDC_UPDATER_STATUS) ||
                  header->hwndFrom == GetDlgItem(dialog, IDC_UPDATER_OFFER);
   if (!ourLink || !IsFirstLink(header->hwndFrom, link->item)) return;
+  if (!IsAllowedLocation(link->item.szUrl)) {
+    OutputDebugStringW(L"link refused: not an http:// or https:// address\n");
+    return;
+  }
   ShellExecuteW(nullptr, L"open", link->item.szUrl, nullptr, nullptr, SW_SHOW);
   OutputDebugStringW(link->item.szUrl);
   OutputDebugStringW(L"\n");

@@ -6,15 +6,17 @@
 
 #include <commctrl.h>
 #include <objbase.h>
+#include <strsafe.h>
 
 #include "base/dialog_controls.h"
 #include "base/owners.h"
 #include "base/shell_state.h"
 #include "base/workflow_protocol.h"
 #include "download/download_jobs.h"
+#include "info/info_signature.h"
 #include "info/info_values.h"
 #include "info/package_check.h"
-#include "info/platform.h"
+#include "info/publisher_check.h"
 #include "res/resource.h"
 
 CreateProcessFunction g_createProcess = CreateProcessW;
@@ -52,6 +54,7 @@ HANDLE StartElevated(const wchar_t* commandLine) {
   SHELLEXECUTEINFOW info = {};
   info.cbSize = sizeof info;
   info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+  info.hwnd = g_dialog; // the consent prompt's owner, so that it is not opened behind the dialog
   info.lpVerb = L"runas";
   info.lpFile = g_destinationBuffer;
   info.lpParameters = *parameters ? parameters : nullptr;
@@ -71,25 +74,65 @@ bool WaitForSuccess(HANDLE process) {
          exitCode == ERROR_SUCCESS_REBOOT_INITIATED;
 }
 
-// With a Sha256 in the Info file, the package runs only when it matches, and it stays held open
-// (no write or delete sharing) from the check until it has been started, so it cannot be swapped
-// in between. A package that does not match, or a Sha256 that is not 64 hex digits, is deleted.
-// Returns false when the package must not run; *held is the handle to keep until the start.
+// The pinned publisher's check of the held package; one debugger line names a refusal and its code.
+bool PublisherAccepted(HANDLE file) {
+  PublisherCheck check = {};
+  if (file != INVALID_HANDLE_VALUE && CheckPackagePublisher(g_destinationBuffer, file, kPackagePublisher, &check))
+    return true;
+  wchar_t line[128 + kPublisherNameChars] = {};
+  if (file == INVALID_HANDLE_VALUE) {
+    StringCchPrintfW(line, ARRAYSIZE(line), L"package refused: cannot be opened (error %lu)\n", GetLastError());
+  } else if (check.verdict == kPublisherOther) {
+    StringCchPrintfW(line, ARRAYSIZE(line), L"package refused: other publisher \"%s\" (0x%08lX)\n", check.signer,
+                     static_cast<unsigned long>(check.code));
+  } else {
+    StringCchPrintfW(line, ARRAYSIZE(line), L"package refused: %s (0x%08lX)\n", PublisherVerdictText(check.verdict),
+                     static_cast<unsigned long>(check.code));
+  }
+  OutputDebugStringW(line);
+  return false;
+}
+
+// With a Sha256 in the Info file the package runs only when it matches; in a build with a pinned
+// publisher, only when it carries a trusted Authenticode signature of that publisher; with both,
+// only when both hold. One handle holds it (no write or delete sharing) from before the first
+// check until it has been started, so it cannot be swapped in between. A refused package, or a
+// Sha256 that is not 64 hex digits, is deleted; so is any package in a build with a public key
+// when the Info file carried no Sha256. Returns false when the package must not run; *held is the
+// handle to keep until the start.
 bool CheckPackage(HANDLE* held) {
   *held = nullptr;
-  wchar_t expected[kSha256TextChars + 2] = {};
-  if (!ReadInfoSha256(g_platformSection, g_infoFilePath, expected)) return true;
-  if (OpenMatchingFile(g_destinationBuffer, expected, held)) return true;
-  OutputDebugStringW(IsSha256Text(expected) ? L"package refused: Sha256 does not match\n"
-                                            : L"package refused: Sha256 is not 64 hexadecimal digits\n");
+  bool hashPinned = g_platformValues.hasSha256;
+  bool publisherPinned = kPackagePublisher[0] != L'\0';
+  if (!hashPinned && kInfoPublicKey[0] != L'\0') {
+    OutputDebugStringW(L"package refused: no Sha256 for the package\n");
+    DeleteFileW(g_destinationBuffer);
+    return false;
+  }
+  if (!hashPinned && !publisherPinned) return true;
+  {
+    ScopedHandle file(OpenHeldFile(g_destinationBuffer));
+    bool hashAccepted =
+        !hashPinned || (file.get() != INVALID_HANDLE_VALUE && HeldFileMatches(file.get(), g_platformValues.sha256));
+    if (!hashAccepted) {
+      OutputDebugStringW(IsSha256Text(g_platformValues.sha256) ? L"package refused: Sha256 does not match\n"
+                                                               : L"package refused: Sha256 is not 64 hexadecimal digits\n");
+    }
+    if (hashAccepted && (!publisherPinned || PublisherAccepted(file.get()))) {
+      *held = file.release();
+      return true;
+    }
+  } // closed before the delete: the hold shares no deletion
   DeleteFileW(g_destinationBuffer);
   return false;
 }
 
 bool RunPackage() {
+  // The command line read when the Info file was judged; a copy, since CreateProcessW may write it.
+  if (!g_platformValues.instConfigFits) return false;
   wchar_t commandLine[kInstConfigChars + 1] = {};
-  DWORD length = 0;
-  if (!ReadInfoInstConfig(g_platformSection, g_infoFilePath, commandLine, &length)) return false;
+  CopyMemory(commandLine, g_platformValues.instConfig, sizeof commandLine);
+  DWORD length = g_platformValues.instConfigLength;
   HANDLE checked = nullptr;
   if (!CheckPackage(&checked)) return false;
   // Held over both starts, the direct one and the elevated one, until the package has ended.

@@ -7,8 +7,6 @@
 
 #include "download/download_jobs.h"
 #include "system/install_marker.h"
-#include "info/info_values.h"
-#include "info/platform.h"
 
 namespace {
 
@@ -31,9 +29,11 @@ void ReadInstalledVersion(HKEY key, wchar_t installed[kInstalledVersionChars]) {
 } // namespace
 
 bool IsNewerPackageAvailable(wchar_t remoteVersion[kVersionChars]) {
-  unsigned remote = 0;
-  DWORD length = 0;
-  bool usable = ReadInfoVersion(g_platformSection, g_infoFilePath, remoteVersion, &remote, &length);
+  // The Version read when the Info file was judged (g_platformValues), never the file again.
+  bool usable = g_platformValues.versionUsable;
+  unsigned remote = usable ? g_platformValues.versionNumber : 0;
+  ZeroMemory(remoteVersion, kVersionChars * sizeof(wchar_t));
+  if (usable) StringCchCopyW(remoteVersion, kVersionChars, g_platformValues.version);
 
   // Creates the key when it is missing and we may; a 64-bit process reads the native view.
   HKEY key = nullptr;

@@ -1,6 +1,7 @@
 // Shared pieces of the end-to-end tests; see e2e_support.h.
 #include "e2e/e2e_support.h"
 
+#include <bcrypt.h>
 #include <tlhelp32.h>
 
 #include <algorithm>
@@ -35,6 +36,29 @@ void WaitForCompanionsToEnd(DWORD timeoutMs) {
 }
 
 } // namespace
+
+std::string Sha256Hex(const std::wstring& path) {
+  using testing_support::ReadBytes;
+  std::string bytes = ReadBytes(path);
+  if (bytes.empty()) return std::string();
+  BCRYPT_ALG_HANDLE algorithm = nullptr;
+  if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0))) return "";
+  BCRYPT_HASH_HANDLE hash = nullptr;
+  UCHAR digest[32] = {};
+  bool hashed = BCRYPT_SUCCESS(BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0)) &&
+                BCRYPT_SUCCESS(BCryptHashData(hash, reinterpret_cast<PUCHAR>(&bytes[0]), static_cast<ULONG>(bytes.size()), 0)) &&
+                BCRYPT_SUCCESS(BCryptFinishHash(hash, digest, sizeof digest, 0));
+  if (hash) BCryptDestroyHash(hash);
+  BCryptCloseAlgorithmProvider(algorithm, 0);
+  if (!hashed) return std::string();
+  static const char kHex[] = "0123456789abcdef";
+  std::string text;
+  for (UCHAR b : digest) {
+    text += kHex[b >> 4];
+    text += kHex[b & 15];
+  }
+  return text;
+}
 
 std::wstring UpdaterPath() { return FromEnvironment(L"PLINTHWARE_UPDATER_EXE"); }
 std::wstring CompanionPath() { return FromEnvironment(L"PLINTHWARE_QENTRASVC_EXE"); }

@@ -29,6 +29,10 @@ std::wstring CompanionPath();
 std::wstring SlowTaskUpdaterPath();
 std::wstring SystemDirectory();
 
+// SHA-256 of a file as 64 lowercase hex digits, through CNG directly rather than the updater's
+// own hashing, so that a fault there cannot hide in a test. Empty when the file cannot be read.
+std::string Sha256Hex(const std::wstring& path);
+
 // How a test starts the updater: the built program (or `program`), its arguments, and an HTTP
 // proxy on a port where nothing listens, so that no download ever leaves the machine.
 driver::LaunchOptions UpdaterOptions(const std::wstring& arguments = L"", const std::wstring& program = L"");

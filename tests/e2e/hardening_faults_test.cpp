@@ -58,7 +58,7 @@ enum class Fault {
 struct FaultCase {
   const char* name;
   Fault fault;
-  bool mayInstall; // the platform may replace the leftover file; the fresh package then installs
+  bool installs; // the leftover is the updater's own to replace: the fresh package installs, no box
 };
 
 class Faults : public testing::Test {
@@ -146,10 +146,9 @@ protected:
   }
 
   // One run: the Offer, Download Now, and the network-error box at once with the dialog hidden,
-  // exit code 0, after a failure of the download itself. With `mayInstall` the platform may
-  // instead have replaced the leftover file: then the fresh package is installed, once.
-  // Returns true when the box came.
-  bool ExpectNetworkErrorBox(const std::wstring& temp, bool mayInstall) {
+  // exit code 0, after a failure of the download itself. With `installs` the fresh package must
+  // instead be installed, once, and no box come. Returns true when the box came.
+  bool ExpectNetworkErrorBox(const std::wstring& temp, bool installs) {
     driver::UpdaterProcess updater;
     driver::LaunchOptions options = e2e::ServedUpdaterOptions();
     options.environment.push_back({L"TMP", temp, false});
@@ -163,9 +162,11 @@ protected:
     EXPECT_TRUE(driver::PressButton(dialog, driver::kDownloadNow));
     bool installed = false;
     updater.WaitUntil([&] {
-      installed = mayInstall && driver::ReadControl(updater.UpdaterDialog(), driver::kStatusLink).text == kInstalledText;
+      installed = driver::ReadControl(updater.UpdaterDialog(), driver::kStatusLink).text == kInstalledText;
       return installed || updater.VisibleMessageBox() != nullptr;
     }, e2e::kShowMs);
+    EXPECT_EQ(installs, installed) << (installs ? "the fresh package was not installed\n" : "a package was installed\n")
+                                   << updater.Describe();
     if (installed) {
       std::vector<package_record::PackageRun> runs = package_record::ReadPackageRecord(record_);
       EXPECT_EQ(1u, runs.size()) << package_record::DescribePackageRecord(record_);
@@ -232,7 +233,7 @@ TEST_F(Faults, EachFaultOfThePcEndsWithTheNetworkErrorBoxAndRunsNothingStale) {
     HANDLE held = nullptr;
     std::wstring tmp = Prepare(c.fault, temp, &held);
     int requestsBefore = e2e::RequestCount(kPackagePath);
-    ExpectNetworkErrorBox(tmp, c.mayInstall);
+    ExpectNetworkErrorBox(tmp, c.installs);
     if (c.fault == Fault::PackageStillRuns) {
       // The leftover cannot be removed, so the package is not even fetched.
       EXPECT_EQ(requestsBefore, e2e::RequestCount(kPackagePath)) << "the package was fetched over a running one";

@@ -4,8 +4,6 @@
 // once with no package run; the default build reads the same signed file as any other.
 #include <windows.h>
 
-#include <bcrypt.h>
-
 #include <gtest/gtest.h>
 
 #include <string>
@@ -47,30 +45,6 @@ std::wstring TempFile(const wchar_t* name) {
   wchar_t folder[MAX_PATH] = {};
   GetTempPathW(ARRAYSIZE(folder), folder);
   return std::wstring(folder) + name;
-}
-
-// SHA-256 of a file as 64 lowercase hex digits, through CNG directly rather than the updater's
-// own hashing, so that a fault there cannot hide here. Empty when the file cannot be read.
-std::string Sha256Hex(const std::wstring& path) {
-  std::string bytes = ReadBytes(path);
-  if (bytes.empty()) return std::string();
-  BCRYPT_ALG_HANDLE algorithm = nullptr;
-  if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0))) return "";
-  BCRYPT_HASH_HANDLE hash = nullptr;
-  UCHAR digest[32] = {};
-  bool hashed = BCRYPT_SUCCESS(BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0)) &&
-                BCRYPT_SUCCESS(BCryptHashData(hash, reinterpret_cast<PUCHAR>(&bytes[0]), static_cast<ULONG>(bytes.size()), 0)) &&
-                BCRYPT_SUCCESS(BCryptFinishHash(hash, digest, sizeof digest, 0));
-  if (hash) BCryptDestroyHash(hash);
-  BCryptCloseAlgorithmProvider(algorithm, 0);
-  if (!hashed) return std::string();
-  static const char kHex[] = "0123456789abcdef";
-  std::string text;
-  for (UCHAR b : digest) {
-    text += kHex[b >> 4];
-    text += kHex[b & 15];
-  }
-  return text;
 }
 
 // Wine reports Windows 7 (6.1 workstation) when no version is set for the program.
@@ -143,7 +117,7 @@ protected:
   std::wstring record_ = folder_.file(L"package_record.txt");
   std::wstring defaultUpdater_ = FromEnvironment(L"PLINTHWARE_DEFAULT_UPDATER_EXE");
   std::wstring testKey_ = FromEnvironment(L"PLINTHWARE_TEST_INFO_KEY_FILE");
-  std::string package_ = Sha256Hex(PackageFile(L"vrel_setup_1.0.0.6.exe"));
+  std::string package_ = e2e::Sha256Hex(PackageFile(L"vrel_setup_1.0.0.6.exe"));
 };
 
 // keygen's key file holds X || Y || d: the public key is its first 64 bytes.
@@ -298,6 +272,80 @@ TEST_F(SignedInfo, EveryOtherFileEndsAtOnceWithNothingRun) {
     EXPECT_FALSE(testing_support::FileExists(TempFile(L"vrel_setup.exe"))) << "the package stays in the temporary folder";
     EXPECT_EQ(r.infoKept, testing_support::FileExists(TempFile(L"vrel_info")));
     if (r.fault) served_.ClearFault(kInfoPath);
+  }
+}
+
+// What was judged is what is used: the Info file in the temporary folder deleted while the
+// package downloads, or replaced by one naming another package while Install and Ignore wait,
+// changes nothing that is fetched or run. The Sha256 judged with the file does not match the
+// package served, so every row ends with text 15 and nothing run, in either build, and the
+// other package is never requested.
+TEST_F(SignedInfo, OnlyTheValuesJudgedWithTheInfoFileAreUsed) {
+  const char kOtherPath[] = "/e2e-tests/other/vrel_setup.exe";
+  const std::wstring served = PackageFile(L"vrel_setup_1.0.0.7.exe");
+  const std::string other = e2e::Sha256Hex(served);
+  ASSERT_EQ(64u, other.size());
+  const std::string replacement = std::string("[platform_win7]\r\nVersion=1.0.0.6\r\nLocation=http://download.orvane.com") +
+                                  kOtherPath + "\r\nInstConfig=vrel_setup.exe /S\r\nSha256=" + other + "\r\n";
+  struct Row {
+    const char* name;
+    bool signedBuild;
+    bool replaceWhileOffered; // else: delete while the package downloads
+  };
+  const Row rows[] = {{"signed build, deleted while downloading", true, false},
+                      {"signed build, replaced while offered", true, true},
+                      {"default build, deleted while downloading", false, false},
+                      {"default build, replaced while offered", false, true}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    ASSERT_TRUE(served_.Serve(kInfoPath, row.signedBuild ? Signed(InfoFile(package_), testKey_) : InfoFile(package_)));
+    ASSERT_TRUE(served_.ServeFile(kOtherPath, served));
+    // Deleted while downloading: the package's first bytes, then the rest three seconds later.
+    if (!row.replaceWhileOffered) {
+      ASSERT_TRUE(served_.ServeFault(kPackagePath, "stall 4096 3"));
+    }
+    ASSERT_TRUE(served_.ServeFile(kPackagePath, served));
+    int packageRequests = e2e::RequestCount(kPackagePath);
+    int otherRequests = e2e::RequestCount(kOtherPath);
+    DeleteFileW(record_.c_str());
+    DeleteFileW(TempFile(L"vrel_setup.exe").c_str());
+    DeleteFileW(TempFile(L"vrel_info").c_str());
+    e2e::DeleteInstallMarker();
+
+    driver::UpdaterProcess updater;
+    driver::LaunchOptions options = e2e::ServedUpdaterOptions(row.replaceWhileOffered ? L"-update" : L"");
+    options.program = row.signedBuild ? e2e::UpdaterPath() : defaultUpdater_;
+    options.environment.push_back({package_record::kRecordVariable, record_, false});
+    ASSERT_TRUE(updater.Start(options)) << driver::Utf8(updater.startError());
+    HWND dialog = updater.WaitForVisibleDialog(e2e::kShowMs);
+    ASSERT_NE(nullptr, dialog) << "no dialog\n" << updater.Describe();
+    if (row.replaceWhileOffered) {
+      ASSERT_TRUE(driver::ReadControl(dialog, driver::kInstall).visible) << "no update offer\n" << updater.Describe();
+      ASSERT_TRUE(WriteBytes(TempFile(L"vrel_info"), replacement));
+      ASSERT_TRUE(driver::PressButton(dialog, driver::kInstall));
+    } else {
+      ASSERT_TRUE(driver::PressButton(dialog, driver::kDownloadNow));
+      ASSERT_TRUE(updater.WaitUntil([&] { return e2e::RequestCount(kPackagePath) > packageRequests; }, e2e::kShowMs))
+          << "the package was never requested\n" << updater.Describe();
+      ASSERT_TRUE(DeleteFileW(TempFile(L"vrel_info").c_str())) << GetLastError();
+    }
+
+    HWND box = updater.WaitForMessageBox(e2e::kShowMs);
+    ASSERT_NE(nullptr, box) << "no message box: the package ran\n" << updater.Describe();
+    EXPECT_EQ(kInstallFailed, updater.ReadMessageBox(box).text);
+    ASSERT_TRUE(updater.AnswerMessageBox(IDOK));
+    DWORD exitCode = 1;
+    ASSERT_TRUE(updater.WaitForExit(e2e::kEndMs, &exitCode)) << "still running\n" << updater.Describe();
+    EXPECT_EQ(0u, exitCode);
+    bool named = false;
+    for (const std::string& m : updater.DebugMessages()) named = named || m == "package refused: Sha256 does not match\n";
+    EXPECT_TRUE(named) << updater.Describe();
+    EXPECT_EQ(packageRequests + 1, e2e::RequestCount(kPackagePath));
+    EXPECT_EQ(otherRequests, e2e::RequestCount(kOtherPath)) << "the package the changed file named was fetched";
+    EXPECT_TRUE(package_record::ReadPackageRecord(record_).empty()) << package_record::DescribePackageRecord(record_);
+    EXPECT_FALSE(testing_support::FileExists(TempFile(L"vrel_setup.exe"))) << "the refused package stays";
+    EXPECT_FALSE(e2e::ReadInstallMarker().exists);
+    served_.ClearFault(kPackagePath);
   }
 }
 

@@ -6,6 +6,7 @@
 #include <strsafe.h>
 
 #include "info/location_check.h"
+#include "info/publisher_check.h"
 #include "info/info_signature.h"
 #include "info/info_values.h"
 #include "info/package_check.h"
@@ -152,9 +153,45 @@ void CheckSha256(const CheckOptions& options, const Output& out, Section* sectio
   Problem(out, section, L"Sha256 does not match the package: the package is deleted unrun");
 }
 
+// What a build pinned to options.publisher does with the package: its signer, and whether the
+// signature, the chain and the name pass. Returns the number of problems (0 or 1).
+int CheckPublisher(const CheckOptions& options, const Output& out) {
+  HANDLE file = OpenHeldFile(options.package);
+  PublisherCheck check = {};
+  bool matches = file != INVALID_HANDLE_VALUE &&
+                 CheckPackagePublisher(options.package, file, options.publisher, &check);
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  Print(out, L"Package signer  %s\n", check.signer[0] ? check.signer : L"(none)");
+  if (matches) {
+    Print(out, L"                signature verified, the publisher \"%s\" matches\n", options.publisher);
+    return 0;
+  }
+  Print(out, L"PROBLEM: a build pinned to \"%s\" deletes the package unrun: %s (0x%08lX)\n", options.publisher,
+        PublisherVerdictText(check.verdict), static_cast<unsigned long>(check.code));
+  return 1;
+}
+
 } // namespace
 
-int CheckInfoFile(const CheckOptions& options, const Output& out) {
+bool ResolvePath(const wchar_t* path, wchar_t (&full)[MAX_PATH], const Output& out) {
+  full[0] = L'\0';
+  DWORD length = GetFullPathNameW(path, MAX_PATH, full, nullptr);
+  if (length == 0 || length >= MAX_PATH) {
+    Print(out, L"cannot resolve the path %s (error %lu; at most %d characters)\n", path,
+          length ? ERROR_FILENAME_EXCED_RANGE : GetLastError(), MAX_PATH - 1);
+    full[0] = L'\0';
+    return false;
+  }
+  return true;
+}
+
+int CheckInfoFile(const CheckOptions& given, const Output& out) {
+  wchar_t infoPath[MAX_PATH] = {}, package[MAX_PATH] = {};
+  if (!ResolvePath(given.infoPath, infoPath, out)) return kCheckUsage;
+  if (given.package && !ResolvePath(given.package, package, out)) return kCheckUsage;
+  CheckOptions options = given;
+  options.infoPath = infoPath;
+  if (given.package) options.package = package;
   if (GetFileAttributesW(options.infoPath) == INVALID_FILE_ATTRIBUTES) {
     Print(out, L"cannot read the Info file %s (error %lu)\n", options.infoPath, GetLastError());
     return kCheckUsage;
@@ -179,6 +216,7 @@ int CheckInfoFile(const CheckOptions& options, const Output& out) {
   } else if (options.publicKey) {
     Print(out, L"signature verified\n");
   }
+  if (options.publisher && options.package) problems += CheckPublisher(options, out);
   for (int i = 0; i < kInfoSectionCount; ++i) {
     Section section = {kInfoSections[i], 0};
     Print(out, L"[%s]\n", section.name);

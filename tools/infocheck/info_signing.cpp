@@ -104,7 +104,9 @@ bool SignP256(const BYTE key[kPrivateKeyBytes], const BYTE* data, size_t size, B
   return ok;
 }
 
-int KeygenCommand(const wchar_t* keyPath, const Output& out) {
+int KeygenCommand(const wchar_t* givenKeyPath, const Output& out) {
+  wchar_t keyPath[MAX_PATH] = {};
+  if (!ResolvePath(givenKeyPath, keyPath, out)) return kCheckUsage;
   BCRYPT_ALG_HANDLE algorithm = nullptr;
   if (!NT_SUCCESS(BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0))) {
     Print(out, L"CNG has no ECDSA P-256 here\n");
@@ -141,7 +143,9 @@ int KeygenCommand(const wchar_t* keyPath, const Output& out) {
   return kCheckPassed;
 }
 
-int SignCommand(const wchar_t* infoPath, const wchar_t* keyPath, const Output& out) {
+int SignCommand(const wchar_t* givenInfoPath, const wchar_t* givenKeyPath, const Output& out) {
+  wchar_t infoPath[MAX_PATH] = {}, keyPath[MAX_PATH] = {};
+  if (!ResolvePath(givenInfoPath, infoPath, out) || !ResolvePath(givenKeyPath, keyPath, out)) return kCheckUsage;
   BYTE key[kPrivateKeyBytes] = {};
   if (!ReadPrivateKeyFile(keyPath, key)) {
     Print(out, L"cannot read a private key from %s\n", keyPath);
@@ -189,7 +193,9 @@ int SignCommand(const wchar_t* infoPath, const wchar_t* keyPath, const Output& o
   return kCheckPassed;
 }
 
-int VerifyCommand(const wchar_t* infoPath, const wchar_t* publicKey, const Output& out) {
+int VerifyCommand(const wchar_t* givenInfoPath, const wchar_t* publicKey, const Output& out) {
+  wchar_t infoPath[MAX_PATH] = {};
+  if (!ResolvePath(givenInfoPath, infoPath, out)) return kCheckUsage;
   BYTE key[kPublicKeyBytes] = {};
   if (!DecodeBase64Exact(publicKey, key, sizeof key)) {
     Print(out, L"the public key is not base64 of 64 bytes\n");

@@ -1,6 +1,6 @@
 // InfoCheck.exe: the maker's console check of an Info file before it is published, built from
 // the updater's own readers and rules. Single-threaded.
-//   InfoCheck <info file> [--package <file>] [--previous <a.b.c.d>] [--public-key <key>]
+//   InfoCheck <info file> [--package <file>] [--previous <a.b.c.d>] [--public-key <key>] [--publisher <name>]
 //   InfoCheck keygen <private key file> | sign <info file> <private key file> | verify <info file> <public key>
 #include <windows.h>
 
@@ -10,6 +10,7 @@
 
 static int Usage(const Output& out) {
   Print(out, L"usage: InfoCheck <info file> [--package <file>] [--previous <a.b.c.d>] [--public-key <key>]\n"
+             L"                 [--publisher <name>]   (with --package)\n"
              L"       InfoCheck keygen <private key file>\n"
              L"       InfoCheck sign <info file> <private key file>\n"
              L"       InfoCheck verify <info file> <public key>\n");
@@ -32,12 +33,15 @@ int wmain(int argc, wchar_t** argv) {
       options.previous = argv[++i];
     } else if (lstrcmpW(argument, L"--public-key") == 0 && hasValue) {
       options.publicKey = argv[++i];
+    } else if (lstrcmpW(argument, L"--publisher") == 0 && hasValue) {
+      options.publisher = argv[++i];
     } else if (argument[0] != L'-' && !options.infoPath) {
       options.infoPath = argument;
     } else {
       return Usage(out);
     }
   }
-  if (!options.infoPath) return Usage(out);
+  // The publisher is a property of the package: without one there is nothing to check it on.
+  if (!options.infoPath || (options.publisher && !options.package)) return Usage(out);
   return CheckInfoFile(options, out);
 }

@@ -2,7 +2,7 @@
 # Starts and stops a private nginx that serves DIR/docroot on a free port of 127.0.0.1: the real
 # web server of the end-to-end tests and the demo. It is not the system service: its
 # configuration, pid file, logs and temporary folders all live in DIR.
-#   nginx.sh start DIR [--proxy-file FILE] [--watch-pid PID | --watch-parent]
+#   nginx.sh start DIR [--proxy-file FILE] [--watch-pid PID | --watch-parent] [--tls NAME=CERT...]
 #   nginx.sh stop  DIR [--proxy-file FILE]
 #   nginx.sh watch DIR --watch-pid PID [--proxy-file FILE]   (the watcher itself; start runs it)
 # The environment variable PLINTHWARE_NGINX may name the nginx program.
@@ -10,11 +10,13 @@
 # (http://127.0.0.1:PORT) to DIR/proxy and to FILE, and prints it. With --watch-pid, a watcher
 # stops the server once process PID has ended (--watch-parent: the process that started this
 # script, such as CTest), so that an interrupted run leaves nothing behind.
+# Each --tls NAME=CERT (repeatable) adds an HTTPS server for the same docroot on a free port of its
+# own, with the certificate CERT.crt and its key CERT.key, and writes that port to DIR/port.NAME.
 # stop works in any state: no server, a stale pid file, or a server whose owner is gone.
 set -eu
 
 usage() {
-  echo "usage: nginx.sh start DIR [--proxy-file FILE] [--watch-pid PID | --watch-parent]" >&2
+  echo "usage: nginx.sh start DIR [--proxy-file FILE] [--watch-pid PID | --watch-parent] [--tls NAME=CERT...]" >&2
   echo "       nginx.sh stop DIR [--proxy-file FILE]" >&2
   exit 2
 }
@@ -26,11 +28,18 @@ dir=$2
 shift 2
 proxy_file=""
 watch_pid=""
+tls=""
 while [ $# -gt 0 ]; do
   case "$1" in
   --proxy-file) [ $# -ge 2 ] || usage; proxy_file=$2; shift 2 ;;
   --watch-pid) [ $# -ge 2 ] || usage; watch_pid=$2; shift 2 ;;
   --watch-parent) watch_pid=$PPID; shift ;;
+  --tls)
+    [ $# -ge 2 ] || usage
+    case "$2" in [A-Za-z0-9_]*=?*) ;; *) usage ;; esac
+    tls="$tls $2"
+    shift 2
+    ;;
   *) usage ;;
   esac
 done
@@ -96,7 +105,7 @@ stop_server() {
       kill -TERM "$watcher" 2>/dev/null || true
     fi
   fi
-  rm -f "$dir/nginx.pid" "$dir/watcher.pid" "$dir/port" "$dir/proxy"
+  rm -f "$dir/nginx.pid" "$dir/watcher.pid" "$dir/port" "$dir/proxy" "$dir"/port.*
   if [ -n "$proxy_file" ]; then
     rm -f "$proxy_file"
   fi
@@ -151,8 +160,25 @@ http {
     # Extra settings of the caller's (the demo slows the package down).
     include $dir/server.d/*.conf;
   }
-}
 EOF
+  # The HTTPS servers: the same files, each under its own certificate.
+  for entry in $tls; do
+    name=${entry%%=*}
+    cert=${entry#*=}
+    tls_port=$(free_port)
+    echo "$tls_port" >"$dir/tls.$name"
+    cat >>"$dir/nginx.conf" <<EOF
+
+  server {
+    listen 127.0.0.1:$tls_port ssl;
+    server_name _;
+    ssl_certificate $cert.crt;
+    ssl_certificate_key $cert.key;
+    root $dir/docroot;
+  }
+EOF
+  done
+  echo "}" >>"$dir/nginx.conf"
 }
 
 start_server() {
@@ -186,6 +212,10 @@ start_server() {
     sleep 0.05
   done
   echo "$port" >"$dir/port"
+  for entry in $tls; do
+    name=${entry%%=*}
+    mv "$dir/tls.$name" "$dir/port.$name"
+  done
   printf 'http://127.0.0.1:%s' "$port" >"$dir/proxy"
   if [ -n "$proxy_file" ]; then
     mkdir -p "$(dirname "$proxy_file")"

@@ -132,6 +132,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send_drip(data, args, send_body)
         elif mode == "gzip":
             self.send_gzip(data, send_body)
+        elif mode == "encoded":
+            self.send_encoded(data, args, send_body)
         elif mode in ("cut", "reset", "stall"):
             self.send_broken(mode, data, args, send_body)
         else:
@@ -162,6 +164,20 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.end_headers()
         if send_body:
             self.wfile.write(body)
+
+    def send_encoded(self, data, args, send_body):
+        # The file as it is under a Content-Encoding WinINet does not decode, announced with
+        # another length (as a compressed body stored decoded is); closed after the file.
+        announced = int(args[0]) if args else 2 * len(data)
+        self.close_connection = True
+        self.send_response(200)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Content-Encoding", "x-plinthware-test")
+        self.send_header("Content-Length", str(announced))
+        self.end_headers()
+        if send_body:
+            self.wfile.write(data)
+            self.wfile.flush()
 
     def send_drip(self, data, args, send_body):
         delay = float(args[0]) if args else 1.0

@@ -22,6 +22,14 @@ stop_xvfb() {
 
 case "$action" in
 setup)
+  # Without Wine's own faces the caption buttons come out as letters ("r" for close) and dialogs
+  # in a substitute font: every screenshot and every measured text would be wrong.
+  for font in marlett.ttf tahoma.ttf; do
+    if [ ! -f "/usr/share/wine/fonts/$font" ]; then
+      echo "Wine's fonts are missing (/usr/share/wine/fonts/$font): install Debian's fonts-wine (sh tools/setup.sh)" >&2
+      exit 1
+    fi
+  done
   stop_xvfb
   # -displayfd picks a free display and writes its number once the server accepts clients.
   : >"$dir/display.tmp"
@@ -47,10 +55,21 @@ setup)
     # Bare Xvfb has no window manager; unmanaged windows hide at once instead of after waiting
     # two seconds for one.
     /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
-    # Chinese, Japanese and Korean texts: Tahoma falls back to WenQuanYi (fonts-wqy-microhei).
-    /usr/lib/wine/wine64 reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
-      /v Tahoma /t REG_MULTI_SZ /d 'wqy-microhei.ttc,WenQuanYi Micro Hei' /f >/dev/null 2>&1
+    # The boot goes on in the background; its wine.inf sets Tahoma's links below, so wait for it.
+    wineserver -w </dev/null >/dev/null 2>&1
   fi
+  # Debian's Wine 8 looks for its own faces under "<data dir>\../fonts", which it never finds;
+  # the Windows font folder is always read, so they are linked there (prefixes made before too).
+  for font in /usr/share/wine/fonts/*; do
+    [ -e "$WINEPREFIX/drive_c/windows/Fonts/${font##*/}" ] || ln -s "$font" "$WINEPREFIX/drive_c/windows/Fonts/"
+  done
+  # Chinese, Japanese and Korean texts: Tahoma, which has none of their letters, links to
+  # WenQuanYi (fonts-wqy-microhei) instead of the Windows faces Wine's default names. Captions
+  # are drawn in Tahoma Bold.
+  for face in Tahoma 'Tahoma Bold'; do
+    /usr/lib/wine/wine64 reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
+      /v "$face" /t REG_MULTI_SZ /d 'wqy-microhei.ttc,WenQuanYi Micro Hei' /f >/dev/null 2>&1
+  done
   wineserver -w </dev/null >/dev/null 2>&1
   wineserver -p </dev/null >/dev/null 2>&1
   echo "Wine prefix $WINEPREFIX ready on display $DISPLAY"

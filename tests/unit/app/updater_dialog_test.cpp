@@ -126,6 +126,72 @@ TEST_F(UpdaterDialogTest, OnlyAClickOnTheFirstLinkOfEitherSysLinkOpensIt) {
   EXPECT_TRUE(ControlVisible(IDC_UPDATER_OFFER));
 }
 
+// A Language file can put any address behind the visible support link: only an absolute http://
+// or https:// address is opened; a program, a share, a file: address or another protocol's handler
+// opens nothing and is named once in the debugger output.
+TEST_F(UpdaterDialogTest, OnlyWebAddressesAreOpened) {
+  ASSERT_EQ(1, StartTestUpdater(0));
+  const wchar_t* const kRefused[] = {L"C:\\windows\\system32\\notepad.exe", L"\\\\server\\share\\payload.exe",
+                                     L"file:///C:/windows/system32/notepad.exe", L"plinthware-test:payload"};
+  DebugOutputCapture output;
+  for (const wchar_t* href : kRefused) {
+    std::wstring text = std::wstring(L"<A HREF=\"") + href + L"\">" + kSupportAddress + L"</A>";
+    SetWindowTextW(GetDlgItem(g_dialog, IDC_UPDATER_STATUS), text.c_str());
+    SendLinkNotification(IDC_UPDATER_STATUS, NM_CLICK, 0, href);
+  }
+  SetWindowTextW(GetDlgItem(g_dialog, IDC_UPDATER_STATUS), L"<A HREF=\"https://127.0.0.1:9/allowed\">here</A>");
+  SendLinkNotification(IDC_UPDATER_STATUS, NM_CLICK, 0, L"https://127.0.0.1:9/allowed");
+  // The last one opens, so once its line is there every earlier one has had its chance.
+  ASSERT_TRUE(output.WaitFor("https://127.0.0.1:9/allowed\n", 5000)) << output.joined();
+  std::string all = output.joined();
+  size_t refusals = 0;
+  const std::string refusal = "link refused: not an http:// or https:// address\n";
+  for (size_t at = all.find(refusal); at != std::string::npos; at = all.find(refusal, at + 1)) ++refusals;
+  EXPECT_EQ(ARRAYSIZE(kRefused), refusals) << all;
+  for (const wchar_t* href : kRefused) EXPECT_EQ(std::string::npos, all.find(Narrow(href) + "\n")) << all;
+}
+
+// Every end is orderly: a dialog that cannot be created ends through the Shutdown sequence, a
+// transfer still running when the program ends (Exit, or WM_CLOSE to the main window) can no longer
+// report and is cancelled, and the exit code is 0 whatever WM_QUIT carried.
+TEST_F(UpdaterDialogTest, EveryEndIsOrderly) {
+  {
+    SCOPED_TRACE("no dialog");
+    struct RefuseDialogs {
+      static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam) {
+        wchar_t className[16] = {};
+        if (code == HCBT_CREATEWND) GetClassNameW(reinterpret_cast<HWND>(wParam), className, ARRAYSIZE(className));
+        return wcscmp(className, L"#32770") == 0 ? 1 : CallNextHookEx(nullptr, code, wParam, lParam);
+      }
+    };
+    HHOOK hook = SetWindowsHookExW(WH_CBT, RefuseDialogs::Hook, nullptr, GetCurrentThreadId());
+    ASSERT_NE(nullptr, hook);
+    DebugOutputCapture output;
+    int started = StartTestUpdater(0);
+    UnhookWindowsHookEx(hook);
+    EXPECT_EQ(0, started);
+    EXPECT_EQ(nullptr, g_dialog);
+    EXPECT_TRUE(UpdaterEnded()) << "the hidden main window outlives a start-up without dialog";
+    EXPECT_TRUE(output.WaitFor("unreg service", 10000)) << "no Shutdown sequence: " << output.joined();
+    StopTestUpdater();
+  }
+  for (UINT ending : {static_cast<UINT>(WM_COMMAND), static_cast<UINT>(WM_CLOSE)}) {
+    SCOPED_TRACE(ending == WM_CLOSE ? "WM_CLOSE" : "Exit");
+    ASSERT_EQ(1, StartTestUpdater(0));
+    // As a running transfer leaves it: its report still to be made.
+    g_cancelFlag = 0;
+    LONG transfer = NewDownloadIdentity();
+    ASSERT_TRUE(IsDownloadReportPending(transfer));
+    SendMessageW(g_mainWindow, ending, ending == WM_COMMAND ? IDM_EXIT : 0, 0);
+    ASSERT_TRUE(UpdaterEnded());
+    EXPECT_FALSE(ClaimDownloadReport(transfer)) << "the transfer could still report to the ended program";
+    EXPECT_EQ(1, g_cancelFlag) << "the transfer is not cancelled";
+    StopTestUpdater();
+  }
+  PostQuitMessage(7);
+  EXPECT_EQ(0, RunMessageLoop(GetModuleHandleW(nullptr)));
+}
+
 TEST_F(UpdaterDialogTest, DownloadLaterAndTheCloseBoxWriteTheMarkerAndEnd) {
   for (bool closeBox : {false, true}) {
     SCOPED_TRACE(closeBox ? "close box" : "Download Later");

@@ -64,6 +64,7 @@ protected:
     }
     ASSERT_TRUE(WriteBytes(folder_.file(L"vrel_info"), info));
     wcscpy_s(g_infoFilePath, folder_.file(L"vrel_info").c_str());
+    LoadPlatformValues();
     g_workflowStage = kStageInfoFile;
   }
   // Ends a transfer the controller started, and waits for its thread to leave.

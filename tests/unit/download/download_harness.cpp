@@ -251,6 +251,7 @@ void WriteInfoFile(const std::wstring& folder, const wchar_t* location) {
   WritePrivateProfileStringW(L"DownloadTest", L"Version", L"9.9.9.9", path.c_str());
   if (location) WritePrivateProfileStringW(L"DownloadTest", L"Location", location, path.c_str());
   StringCchCopyW(g_infoFilePath, kPathChars, path.c_str());
+  LoadPlatformValues();
 }
 
 bool WaitForDownloadThread(DWORD timeoutMs) {

@@ -56,6 +56,8 @@ TEST_F(ProgressSinkTest, AnswersOnlyHttpNegotiate) {
       {"IUnknown", &IID_IUnknown},           {"IBindStatusCallback", &IID_IBindStatusCallback},
       {"IHttpNegotiate2", &IID_IHttpNegotiate2}, {"IServiceProvider", &IID_IServiceProvider},
       {"IAuthenticate", &IID_IAuthenticate}, {"IWindowForBindingUI", &IID_IWindowForBindingUI},
+      // Asked for only on a certificate error: an answer could let that error through.
+      {"IHttpSecurity", &IID_IHttpSecurity},
   };
   void* const untouched = reinterpret_cast<void*>(static_cast<INT_PTR>(0x5A5A));
   for (const auto& row : refused) {

@@ -148,28 +148,35 @@ TEST_F(WatchdogTest, SilenceReportsCodeThreeOnceAndCancels) {
 }
 
 TEST_F(WatchdogTest, HeartbeatsKeepItQuiet) {
-  g_watchdogTimeoutMs = 600;
-  HANDLE heartbeat = nullptr;
-  ASSERT_EQ(1, WatchdogStart(NewDownloadIdentity(), &heartbeat));
-  // Reports every 100 ms for 1.5 s (two and a half timeouts), from a thread as the sink does.
+  // Reports 100 ms apart against a timeout of 1.5 s: a report may come late by more than a
+  // second on a loaded machine before the Watchdog could rightly speak.
+  g_watchdogTimeoutMs = 1500;
+  struct Beats {
+    HANDLE heartbeat;
+    volatile LONG lastBeat; // GetTickCount just before the last report
+  } beats = {nullptr, 0};
+  ASSERT_EQ(1, WatchdogStart(NewDownloadIdentity(), &beats.heartbeat));
+  // Reports for 4 s (more than two and a half timeouts), from a thread as the sink does.
   auto beat = [](void* parameter) -> DWORD {
-    for (int i = 0; i < 15; ++i) {
-      SetEvent(static_cast<HANDLE>(parameter));
+    Beats* b = static_cast<Beats*>(parameter);
+    for (int i = 0; i < 40; ++i) {
+      InterlockedExchange(&b->lastBeat, static_cast<LONG>(GetTickCount()));
+      SetEvent(b->heartbeat);
       Sleep(100); // the pace of the simulated transfer, not a wait for anything
     }
     return 0;
   };
-  HANDLE beater = CreateThread(nullptr, 0, beat, heartbeat, 0, nullptr);
-  ASSERT_TRUE(PumpUntil([beater] { return WaitForSingleObject(beater, 0) == WAIT_OBJECT_0; }, 10000));
-  DWORD lastBeat = GetTickCount();
+  HANDLE beater = CreateThread(nullptr, 0, beat, &beats, 0, nullptr);
+  ASSERT_TRUE(PumpUntil([beater] { return WaitForSingleObject(beater, 0) == WAIT_OBJECT_0; }, 30000));
   EXPECT_EQ("", windows_.Codes()) << "timed out although reports kept coming";
   EXPECT_EQ(0, g_cancelFlag);
-  // Silence then times out, about one timeout after the last report.
-  ASSERT_TRUE(windows_.WaitForRecords(1, 5000));
-  EXPECT_GE(windows_.records()[0].tick - lastBeat, 400u) << "timed out too soon after the last report";
+  // Silence then times out, no sooner than one timeout after the last report.
+  ASSERT_TRUE(windows_.WaitForRecords(1, 10000));
+  DWORD afterLastBeat = windows_.records()[0].tick - static_cast<DWORD>(beats.lastBeat);
+  EXPECT_GE(afterLastBeat + 20, g_watchdogTimeoutMs) << "timed out too soon after the last report";
   EXPECT_EQ("3", windows_.Codes());
   CloseHandle(beater);
-  CloseHandle(heartbeat);
+  CloseHandle(beats.heartbeat);
 }
 
 TEST_F(WatchdogTest, AClaimedReportMakesTheTimeoutSilent) {

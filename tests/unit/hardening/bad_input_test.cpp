@@ -194,6 +194,7 @@ TEST(BadInput, InfoFilesGiveTheDecidedVersionOutcome) {
     }
     bool utf16 = count(random) % 2 == 0;
     WriteIni(path, text, utf16, random);
+    LoadPlatformValues();
 
     std::wstring whole = ReadWhole(L"platform_win7", L"Version", path);
     unsigned number = 0;

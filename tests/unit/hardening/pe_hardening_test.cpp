@@ -95,6 +95,16 @@ TEST_F(PeHardening, ImportsOnlyKnownDlls) {
     for (const char* k : kKnown) known = known || name == k;
     EXPECT_TRUE(known) << name << " is imported, so it is searched for beside the executable";
   }
+  // Nor a function that Windows forwards from a KnownDLL to one that is not: advapi32's crypto
+  // providers (cryptsp, and rsaenh behind it) and its random source (cryptbase), loaded by the
+  // search order before the program could restrict it.
+  static const char* const kForwarded[] = {"!Crypt", "!SystemFunction036"};
+  ASSERT_FALSE(image_.importedFunctions.empty());
+  for (const std::string& function : image_.importedFunctions) {
+    for (const char* prefix : kForwarded) {
+      EXPECT_EQ(std::string::npos, function.find(prefix)) << function << " is imported";
+    }
+  }
 }
 
 } // namespace

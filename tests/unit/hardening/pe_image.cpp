@@ -74,7 +74,21 @@ PeImage ReadPeImage(const std::wstring& path) {
     for (IMAGE_IMPORT_DESCRIPTOR descriptor = {}; At(bytes, descriptorOffset, &descriptor) && descriptor.Name;
          descriptorOffset += sizeof descriptor) {
       size_t nameOffset = 0;
-      if (FileOffset(headers, descriptor.Name, &nameOffset)) image.imports.push_back(CString(bytes, nameOffset));
+      if (!FileOffset(headers, descriptor.Name, &nameOffset)) continue;
+      std::string dll = CString(bytes, nameOffset);
+      image.imports.push_back(dll);
+      // The lookup table: one 64-bit entry per function, an ordinal or the RVA of hint and name.
+      DWORD table = descriptor.OriginalFirstThunk ? descriptor.OriginalFirstThunk : descriptor.FirstThunk;
+      size_t entryOffset = 0;
+      if (!FileOffset(headers, table, &entryOffset)) continue;
+      for (ULONGLONG entry = 0; At(bytes, entryOffset, &entry) && entry != 0; entryOffset += sizeof entry) {
+        size_t hintOffset = 0;
+        if (entry & IMAGE_ORDINAL_FLAG64) {
+          image.importedFunctions.push_back(dll + "!#" + std::to_string(entry & 0xFFFF));
+        } else if (FileOffset(headers, static_cast<DWORD>(entry), &hintOffset)) {
+          image.importedFunctions.push_back(dll + "!" + CString(bytes, hintOffset + sizeof(WORD)));
+        }
+      }
     }
   }
 

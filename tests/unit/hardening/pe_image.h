@@ -19,6 +19,7 @@ struct PeImage {
   WORD dllCharacteristics = 0;
   std::vector<PeSection> sections;
   std::vector<std::string> imports; // DLL names as the import table spells them
+  std::vector<std::string> importedFunctions; // "dll!function" (or "dll!#ordinal") for each import
   std::vector<std::string> symbols; // COFF symbol names (empty for a stripped image)
 };
 

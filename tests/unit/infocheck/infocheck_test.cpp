@@ -9,6 +9,7 @@
 
 #include "info_report.h"
 #include "support/test_support.h"
+#include "support/trusted_root.h"
 #include "info/package_check.h"
 
 namespace {
@@ -29,7 +30,7 @@ CheckRun Check(const std::wstring& info, const wchar_t* package = nullptr, const
           const wchar_t* publicKey = nullptr) {
   CheckRun run = {-1, L""};
   Output out = {Collect, &run.report};
-  CheckOptions options = {info.c_str(), package, previous, publicKey};
+  CheckOptions options = {info.c_str(), package, previous, publicKey, nullptr};
   run.code = CheckInfoFile(options, out);
   return run;
 }
@@ -73,6 +74,7 @@ struct Row {
   const wchar_t* previous;
   int code;
   const char* expected; // a line the report must hold
+  bool relative = false; // the Info file and the package named relative to the current folder
 };
 
 class InfoCheckTest : public ::testing::Test {
@@ -133,11 +135,21 @@ TEST_F(InfoCheckTest, JudgesEachValueAsTheUpdaterWould) {
       {"malformed sha256", "1.0.0.6", kGoodLocation, kGoodCommand, "abc", nullptr, 1, "not 64 hexadecimal"},
       {"other sha256", "1.0.0.6", kGoodLocation, kGoodCommand, std::string(64, 'a'), nullptr, 1,
        "does not match the package"},
+      // As the README writes it; a bare name given to the profile functions means the Windows folder.
+      {"relative paths", "1.0.0.6", kGoodLocation, kGoodCommand, "PACKAGE", L"1.0.0.5", 0, "matches the package",
+       true},
   };
+  wchar_t folder[MAX_PATH] = {};
+  ASSERT_NE(0u, GetCurrentDirectoryW(MAX_PATH, folder));
   for (const Row& row : rows) {
     std::string section = Values(row.version, row.location, row.instConfig, Digest(row.sha256));
     std::wstring info = Write(Section("platform_win8", section) + Section("platform_win7", section));
-    CheckRun run = Check(info, package_.c_str(), row.previous);
+    if (row.relative) {
+      ASSERT_TRUE(SetCurrentDirectoryW(dir_.path().c_str()));
+    }
+    CheckRun run = row.relative ? Check(L"vrel_info.ini", L"vrel_setup.exe", row.previous)
+                                : Check(info, package_.c_str(), row.previous);
+    SetCurrentDirectoryW(folder);
     std::string report = Narrow(run.report);
     EXPECT_EQ(row.code, run.code) << row.name << "\n" << report;
     EXPECT_NE(std::string::npos, report.find(row.expected)) << row.name << ": no \"" << row.expected << "\" in\n"
@@ -225,6 +237,62 @@ CheckRun RunProgram(const std::wstring& arguments) {
   return run;
 }
 
+std::wstring FromEnvironment(const wchar_t* name) {
+  wchar_t value[4096] = {};
+  DWORD length = GetEnvironmentVariableW(name, value, ARRAYSIZE(value));
+  return length > 0 && length < ARRAYSIZE(value) ? std::wstring(L"Z:") + value : std::wstring();
+}
+
+// The test packages (tools/package) signed with the test leaves (tools/certs), under the test root
+// trusted in this prefix; the root-not-trusted row takes it out again.
+TEST_F(InfoCheckTest, NamesThePackagesSignerAndWhetherAPinnedBuildTakesIt) {
+  std::wstring certs = FromEnvironment(L"PLINTHWARE_TEST_CERTS_DIR");
+  std::wstring packages = FromEnvironment(L"PLINTHWARE_PACKAGES_DIR");
+  if (certs.empty()) GTEST_SKIP() << "no test certificates (openssl or osslsigncode was missing at build time)";
+  ASSERT_FALSE(packages.empty()) << "PLINTHWARE_PACKAGES_DIR is not set";
+  for (wchar_t& c : certs) c = c == L'/' ? L'\\' : c;
+  for (wchar_t& c : packages) c = c == L'/' ? L'\\' : c;
+  testing_support::ScopedTrustedRoot root(certs + L"\\root.der");
+  ASSERT_TRUE(root.trusted());
+  std::wstring info = Write(Section("platform_win8", Values("1.0.0.6", kGoodLocation, kGoodCommand, "")));
+  const wchar_t kPin[] = L"Plinthware Test Publisher";
+  const struct {
+    const char* name;
+    const wchar_t* package;
+    const wchar_t* publisher;
+    bool rootTrusted;
+    int code;
+    const wchar_t* signer;   // the "Package signer" line's name
+    const wchar_t* verdict;  // a line of the report
+  } rows[] = {
+      {"the pinned publisher", L"vrel_setup_1.0.0.6_publisher.exe", kPin, true, 0, kPin,
+       L"signature verified, the publisher \"Plinthware Test Publisher\" matches"},
+      {"another publisher", L"vrel_setup_1.0.0.6_other.exe", kPin, true, 1, L"Other Test Publisher",
+       L"other publisher (0x800B010F)"},
+      {"the name in other case", L"vrel_setup_1.0.0.6_publisher.exe", L"plinthware test publisher", true, 1, kPin,
+       L"other publisher (0x800B010F)"},
+      {"a prefix of the name", L"vrel_setup_1.0.0.6_publisher.exe", L"Plinthware Test", true, 1, kPin,
+       L"other publisher (0x800B010F)"},
+      {"unsigned", L"vrel_setup_1.0.0.6.exe", kPin, true, 1, L"(none)", L"no signature (0x800B0100)"},
+      {"expired leaf", L"vrel_setup_1.0.0.6_expired.exe", kPin, true, 1, kPin, L"expired (0x800B0101)"},
+      {"root not trusted", L"vrel_setup_1.0.0.6_publisher.exe", kPin, false, 1, kPin,
+       L"untrusted chain (0x800B010A)"},
+  };
+  for (const auto& row : rows) {
+    // Each row is a program of its own: a process reads the Root store once.
+    if (!row.rootTrusted) {
+      ASSERT_TRUE(root.Untrust());
+    }
+    CheckRun run = RunProgram(L"\"" + info + L"\" --package \"" + packages + L"\\" + row.package + L"\" --publisher \"" +
+                              row.publisher + L"\"");
+    std::string report = Narrow(run.report);
+    EXPECT_EQ(row.code, run.code) << row.name << "\n" << report;
+    EXPECT_NE(std::wstring::npos, run.report.find(std::wstring(L"Package signer  ") + row.signer + L"\n"))
+        << row.name << "\n" << report;
+    EXPECT_NE(std::wstring::npos, run.report.find(row.verdict)) << row.name << "\n" << report;
+  }
+}
+
 TEST_F(InfoCheckTest, TheProgramReportsOnStandardOutputAndExitsWithTheVerdict) {
   std::wstring info = Write(Section("platform_win8", Values("1.0.0.4", kGoodLocation, "/S", digest_)));
   CheckRun bad = RunProgram(L"\"" + info + L"\" --package \"" + package_ + L"\" --previous 1.0.0.5");
@@ -240,6 +308,12 @@ TEST_F(InfoCheckTest, TheProgramReportsOnStandardOutputAndExitsWithTheVerdict) {
 
   EXPECT_EQ(kCheckUsage, RunProgram(L"").code);
   EXPECT_EQ(kCheckUsage, RunProgram(L"\"" + info + L"\" --unknown").code);
+  // A publisher is a property of the package: without --package it has nothing to check.
+  EXPECT_EQ(kCheckUsage, RunProgram(L"\"" + info + L"\" --publisher \"Plinthware Test Publisher\"").code);
+  CheckRun unsigned_ = RunProgram(L"\"" + info + L"\" --package \"" + package_ + L"\" --publisher \"Plinthware\"");
+  EXPECT_EQ(1, unsigned_.code) << Narrow(unsigned_.report);
+  EXPECT_NE(std::wstring::npos, unsigned_.report.find(L"deletes the package unrun: no signature"))
+      << Narrow(unsigned_.report);
 }
 
 } // namespace

@@ -157,6 +157,36 @@ TEST_F(SignatureTest, AnyFlippedByteIsRefused) {
                          << good.size();
 }
 
+// fixed_signed_info.ini was signed once with test_only_info.key and is never signed again. Every
+// other case signs at test time with the same code that verifies, so a change made to both (the
+// signed byte range, the encoding) would pass them all while updaters already shipped refuse
+// the files signed after it. This one keeps its verdict: accepted as committed, refused with one
+// byte changed.
+TEST_F(SignatureTest, AFixedSignedFileKeepsItsVerdict) {
+  wchar_t path[MAX_PATH] = {};
+  DWORD length = GetEnvironmentVariableW(L"PLINTHWARE_FIXED_SIGNED_INFO", path, ARRAYSIZE(path));
+  ASSERT_TRUE(length > 0 && length < ARRAYSIZE(path)) << "PLINTHWARE_FIXED_SIGNED_INFO is not set: run through CTest";
+  std::wstring file = path;
+  if (file[0] == L'/') { // a Unix path from CMake: Wine's drive Z: is the Unix root
+    file = L"Z:" + file;
+    for (wchar_t& c : file) c = c == L'/' ? L'\\' : c;
+  }
+  const std::string fixed = ReadBytes(file);
+  ASSERT_NE(std::string::npos, fixed.find("Version=1.0.0.6\r\n")) << Narrow(file) << ":\n" << fixed;
+  std::string changed = fixed;
+  changed[fixed.find("Version=1.0.0.6") + 14] = '7';
+  const struct {
+    const char* name;
+    std::string bytes;
+    bool accepted;
+  } rows[] = {{"as committed", fixed, true}, {"one byte changed", changed, false}};
+  for (const auto& row : rows) {
+    ASSERT_TRUE(WriteBytes(info_, row.bytes));
+    const wchar_t* refusal = FindInfoFileRefusal(info_.c_str(), PLINTHWARE_TEST_INFO_PUBLIC_KEY);
+    EXPECT_EQ(row.accepted, refusal == nullptr) << row.name << ": " << (refusal ? Narrow(refusal) : "accepted");
+  }
+}
+
 TEST_F(SignatureTest, SizeLimitHoldsWithoutAKeyToo) {
   ASSERT_TRUE(WriteBytes(info_, std::string(kInfoFileMaxBytes, ';')));
   EXPECT_EQ(nullptr, FindInfoFileRefusal(info_.c_str(), nullptr));
@@ -174,7 +204,7 @@ TEST_F(SignatureTest, InfoCheckWithTheKeyDemandsSignatureAndSha256) {
   Signed(unpinned, keyPath_);
   std::wstring report;
   Output out = {Collect, &report};
-  CheckOptions options = {info_.c_str(), nullptr, nullptr, publicKey_.c_str()};
+  CheckOptions options = {info_.c_str(), nullptr, nullptr, publicKey_.c_str(), nullptr};
   EXPECT_EQ(kCheckProblems, CheckInfoFile(options, out)) << Narrow(report);
   EXPECT_NE(std::wstring::npos, report.find(L"signature verified")) << Narrow(report);
   EXPECT_NE(std::wstring::npos, report.find(L"no Sha256")) << Narrow(report);

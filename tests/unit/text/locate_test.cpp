@@ -152,6 +152,8 @@ class OwnFolderTest : public ::testing::Test {
 protected:
   void SetUp() override {
     language_ = GetUserDefaultLangID();
+    // The English fallback would hide a lookup that ignored the language.
+    ASSERT_EQ(0x0407, language_) << "this program must run with LC_ALL=de_DE.UTF-8 (CTest sets it)";
     folder_ = ProgramFolder();
     // Left over from an interrupted run, they would decide the outcome.
     DeleteFileW((folder_ + L"\\" + LanguageFileName(language_)).c_str());
@@ -249,6 +251,7 @@ TEST(LocateLanguageFileInProcess, RealExecutableNamesDecide) {
   std::wstring probe = ProgramFolder() + L"\\text_locate_probe.exe";
   ASSERT_TRUE(FileExists(probe)) << Narrow(probe);
   LANGID language = GetUserDefaultLangID();
+  ASSERT_EQ(0x0407, language) << "this program must run with LC_ALL=de_DE.UTF-8 (CTest sets it)";
   for (const ProbeCase& c : kProbeCases) {
     TempDir dir;
     std::wstring folder = dir.path();
@@ -264,7 +267,6 @@ TEST(LocateLanguageFileInProcess, RealExecutableNamesDecide) {
     ProbeResult result = RunProbe(executable, dir.file(L"result.txt"));
     ASSERT_EQ(0u, result.exitCode) << c.name;
     ASSERT_EQ(3u + kTextCount, result.lines.size()) << c.name;
-    EXPECT_EQ(Narrow(LanguageFileName(language)).substr(7), Narrow(result.lines[0])) << c.name << ": language";
     if (c.located) {
       EXPECT_EQ(languageFile, result.lines[1]) << c.name << ": got " << Narrow(result.lines[1]);
       EXPECT_EQ(L"2", result.lines[2]) << c.name;

@@ -52,22 +52,56 @@ bool CreateWindows() {
   return g_mainWindow && g_dialog;
 }
 
+HeldAtStart g_heldAtStart;
+
+static void ProbeHeld(const wchar_t* package) {
+  ++g_heldAtStart.starts;
+  HANDLE writer = CreateFileW(package, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+  g_heldAtStart.writeError = writer == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+  if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
+  HANDLE deleter = CreateFileW(package, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+  g_heldAtStart.deleteError = deleter == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+  if (deleter != INVALID_HANDLE_VALUE) CloseHandle(deleter);
+}
+
+BOOL WINAPI ProbingCreateProcess(LPCWSTR application, LPWSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
+                                 LPSECURITY_ATTRIBUTES threadAttributes, BOOL inherit, DWORD flags, LPVOID environment,
+                                 LPCWSTR directory, LPSTARTUPINFOW startup, LPPROCESS_INFORMATION process) {
+  ProbeHeld(application);
+  return CreateProcessW(application, commandLine, processAttributes, threadAttributes, inherit, flags, environment,
+                        directory, startup, process);
+}
+
+BOOL WINAPI ElevationRequired(LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID,
+                              LPCWSTR, LPSTARTUPINFOW, LPPROCESS_INFORMATION) {
+  SetLastError(740); // ERROR_ELEVATION_REQUIRED
+  return FALSE;
+}
+
+BOOL WINAPI ProbingShellExecute(SHELLEXECUTEINFOW* info) {
+  ProbeHeld(info->lpFile);
+  return ShellExecuteExW(info);
+}
+
 HWND ProgressBar() { return GetDlgItem(g_dialog, IDC_UPDATER_PROGRESS); }
 
 bool HasMarqueeStyle() { return (GetWindowLongW(ProgressBar(), GWL_STYLE) & PBS_MARQUEE) != 0; }
 
 bool PercentVisible() { return (GetWindowLongW(GetDlgItem(g_dialog, IDC_UPDATER_PERCENT), GWL_STYLE) & WS_VISIBLE) != 0; }
 
-InstallerRun::InstallerRun(const std::string& infoFile, const std::wstring& folderName) {
+InstallerRun::InstallerRun(const std::string& infoFile, const std::wstring& folderName, const wchar_t* packageName) {
   folder_ = temp_.file(folderName);
   CreateDirectoryW(folder_.c_str(), nullptr);
   record_ = temp_.file(L"record.txt");
   g_recordPath = record_;
   g_report = Report();
-  CopyFileW((testing_support::ProgramFolder() + L"\\test_package.exe").c_str(), package().c_str(), FALSE);
+  CopyFileW((testing_support::ProgramFolder() + L"\\" + packageName).c_str(), package().c_str(), FALSE);
   WriteBytes(folder_ + L"\\vrel_info", infoFile);
   StringCchCopyW(g_platformSection, kPlatformSectionChars, L"platform_win7");
   StringCchCopyW(g_infoFilePath, kPathChars, (folder_ + L"\\vrel_info").c_str());
+  LoadPlatformValues();
   StringCchCopyW(g_tempFolderBuffer, kPathChars, (folder_ + L"\\").c_str());
   StringCchCopyW(g_destinationBuffer, kPathChars, package().c_str());
   SetEnvironmentVariableW(L"PLINTHWARE_PACKAGE_RECORD", record_.c_str());

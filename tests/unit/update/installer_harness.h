@@ -4,6 +4,7 @@
 // Runs on the test's main thread, which serves the windows while the Installer thread runs.
 #pragma once
 #include <windows.h>
+#include <shellapi.h>
 
 #include <string>
 
@@ -25,8 +26,10 @@ bool CreateWindows();
 class InstallerRun {
 public:
   // A temporary folder (name `folderName` inside a fresh TempDir) as the Temp-folder buffer, the
-  // stand-in package copied there as "vrel_setup.exe", and an Info file with `infoFile`.
-  explicit InstallerRun(const std::string& infoFile, const std::wstring& folderName = L"temp");
+  // stand-in package (`packageName` beside the test program) copied there as "vrel_setup.exe",
+  // and an Info file with `infoFile`.
+  explicit InstallerRun(const std::string& infoFile, const std::wstring& folderName = L"temp",
+                        const wchar_t* packageName = L"test_package.exe");
   ~InstallerRun();
   InstallerRun(const InstallerRun&) = delete;
   InstallerRun& operator=(const InstallerRun&) = delete;
@@ -58,6 +61,24 @@ private:
   HANDLE hold_ = nullptr;
   HANDLE started_ = nullptr;
 };
+
+// What a start saw of the package it was asked to run, through the start seams below.
+struct HeldAtStart {
+  int starts = 0;
+  DWORD writeError = 0;  // opening the package for writing
+  DWORD deleteError = 0; // opening it for deletion
+};
+extern HeldAtStart g_heldAtStart;
+
+// Stand-ins for g_createProcess and g_shellExecuteEx that first try to open the package for
+// writing and for deletion (into g_heldAtStart), then start it; and a first start that asks for
+// elevation (ERROR_ELEVATION_REQUIRED).
+BOOL WINAPI ProbingCreateProcess(LPCWSTR application, LPWSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
+                                 LPSECURITY_ATTRIBUTES threadAttributes, BOOL inherit, DWORD flags, LPVOID environment,
+                                 LPCWSTR directory, LPSTARTUPINFOW startup, LPPROCESS_INFORMATION process);
+BOOL WINAPI ProbingShellExecute(SHELLEXECUTEINFOW* info);
+BOOL WINAPI ElevationRequired(LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID,
+                              LPCWSTR, LPSTARTUPINFOW, LPPROCESS_INFORMATION);
 
 // The progress bar and the percentage static of the dialog, and their states.
 HWND ProgressBar();

@@ -78,6 +78,7 @@ struct ShellStart {
   int count = 0;
   ULONG mask = 0;
   int show = -1;
+  HWND owner = nullptr;
   bool nullParameters = false;
   std::wstring verb, file, parameters, directory;
 };
@@ -87,6 +88,7 @@ void Remember(const SHELLEXECUTEINFOW* info) {
   ++g_shell.count;
   g_shell.mask = info->fMask;
   g_shell.show = info->nShow;
+  g_shell.owner = info->hwnd;
   g_shell.nullParameters = info->lpParameters == nullptr;
   g_shell.verb = info->lpVerb ? info->lpVerb : L"";
   g_shell.file = info->lpFile ? info->lpFile : L"";
@@ -263,6 +265,7 @@ const ElevationCase kElevations[] = {
 };
 
 TEST_F(Installer, ElevatesThroughTheShellWhenRequired) {
+  ASSERT_NE(nullptr, g_dialog);
   for (const ElevationCase& c : kElevations) {
     SCOPED_TRACE(std::string("Info line \"") + c.infoLine + "\"");
     g_direct = DirectStart();
@@ -274,6 +277,7 @@ TEST_F(Installer, ElevatesThroughTheShellWhenRequired) {
     EXPECT_EQ(1, g_direct.count) << "the direct start comes first";
     ASSERT_EQ(1, g_shell.count);
     EXPECT_EQ("runas", Narrow(g_shell.verb));
+    EXPECT_EQ(g_dialog, g_shell.owner) << "the consent prompt is not owned by the dialog";
     EXPECT_EQ(Narrow(run.package()), Narrow(g_shell.file));
     EXPECT_EQ(Narrow(run.folder() + L"\\"), Narrow(g_shell.directory));
     EXPECT_EQ(static_cast<ULONG>(SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI), g_shell.mask);

@@ -17,7 +17,12 @@
 
 namespace {
 
+using installer_harness::ElevationRequired;
+using installer_harness::g_heldAtStart;
+using installer_harness::HeldAtStart;
 using installer_harness::InstallerRun;
+using installer_harness::ProbingCreateProcess;
+using installer_harness::ProbingShellExecute;
 using testing_support::FileExists;
 using testing_support::Narrow;
 using testing_support::TempDir;
@@ -142,50 +147,11 @@ std::string Info(const std::string& sha256Line) {
          sha256Line + "\r\n";
 }
 
-// What a start saw of the package it was asked to run.
-struct HeldAtStart {
-  int starts = 0;
-  DWORD writeError = 0;  // opening the package for writing
-  DWORD deleteError = 0; // opening it for deletion
-};
-HeldAtStart g_held;
-
-void ProbeHeld(const wchar_t* package) {
-  ++g_held.starts;
-  HANDLE writer = CreateFileW(package, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-  g_held.writeError = writer == INVALID_HANDLE_VALUE ? GetLastError() : 0;
-  if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
-  HANDLE deleter = CreateFileW(package, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                               OPEN_EXISTING, 0, nullptr);
-  g_held.deleteError = deleter == INVALID_HANDLE_VALUE ? GetLastError() : 0;
-  if (deleter != INVALID_HANDLE_VALUE) CloseHandle(deleter);
-}
-
-BOOL WINAPI ProbingCreateProcess(LPCWSTR application, LPWSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
-                                 LPSECURITY_ATTRIBUTES threadAttributes, BOOL inherit, DWORD flags, LPVOID environment,
-                                 LPCWSTR directory, LPSTARTUPINFOW startup, LPPROCESS_INFORMATION process) {
-  ProbeHeld(application);
-  return CreateProcessW(application, commandLine, processAttributes, threadAttributes, inherit, flags, environment,
-                        directory, startup, process);
-}
-
-BOOL WINAPI ElevationRequired(LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID,
-                              LPCWSTR, LPSTARTUPINFOW, LPPROCESS_INFORMATION) {
-  SetLastError(740); // ERROR_ELEVATION_REQUIRED
-  return FALSE;
-}
-
-BOOL WINAPI ProbingShellExecute(SHELLEXECUTEINFOW* info) {
-  ProbeHeld(info->lpFile);
-  return ShellExecuteExW(info);
-}
-
 class PackageChecksum : public ::testing::Test {
 protected:
   static void SetUpTestSuite() { ASSERT_TRUE(installer_harness::CreateWindows()); }
   void SetUp() override {
-    g_held = HeldAtStart();
+    g_heldAtStart = HeldAtStart();
     g_createProcess = ProbingCreateProcess;
     g_shellExecuteEx = ProbingShellExecute;
     packageSha256_ = CryptoApiSha256(testing_support::ProgramFolder() + L"\\test_package.exe");
@@ -207,16 +173,16 @@ TEST_F(PackageChecksum, MatchingPackageRunsHeldAgainstWritesAndDeletion) {
   for (bool elevated : {false, true}) {
     for (const std::string& sha256 : {packageSha256_, Upper(packageSha256_)}) {
       SCOPED_TRACE(std::string(elevated ? "elevated " : "direct ") + sha256);
-      g_held = HeldAtStart();
+      g_heldAtStart = HeldAtStart();
       if (elevated) g_createProcess = ElevationRequired;
       InstallerRun run(Info("Sha256=" + sha256));
       ASSERT_TRUE(run.Complete());
       EXPECT_EQ(kInstallerSucceeded, run.report().outcome);
       EXPECT_TRUE(run.PackageRan());
-      EXPECT_EQ(1, g_held.starts);
-      EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), g_held.writeError)
+      EXPECT_EQ(1, g_heldAtStart.starts);
+      EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), g_heldAtStart.writeError)
           << "the package could be opened for writing between the check and the start";
-      EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), g_held.deleteError)
+      EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), g_heldAtStart.deleteError)
           << "the package could be opened for deletion between the check and the start";
       EXPECT_TRUE(FileExists(run.package()));
     }
@@ -249,7 +215,7 @@ TEST_F(PackageChecksum, MismatchOrMalformedDeletesThePackageUnrun) {
     EXPECT_EQ(kInstallerFailed, run.report().outcome);
     EXPECT_EQ(1, run.report().count);
     EXPECT_FALSE(run.PackageRan());
-    EXPECT_EQ(0, g_held.starts) << "a refused package was started";
+    EXPECT_EQ(0, g_heldAtStart.starts) << "a refused package was started";
     EXPECT_FALSE(FileExists(run.package())) << "a refused package was kept";
     EXPECT_TRUE(capture.WaitFor(row.output, 5000)) << capture.joined();
   }
@@ -260,8 +226,8 @@ TEST_F(PackageChecksum, WithoutSha256NothingChanges) {
   ASSERT_TRUE(run.Complete());
   EXPECT_EQ(kInstallerSucceeded, run.report().outcome);
   EXPECT_TRUE(run.PackageRan());
-  EXPECT_EQ(1, g_held.starts);
-  EXPECT_EQ(0u, g_held.writeError) << "without Sha256 the package is not held";
+  EXPECT_EQ(1, g_heldAtStart.starts);
+  EXPECT_EQ(0u, g_heldAtStart.writeError) << "without Sha256 the package is not held";
 }
 
 } // namespace

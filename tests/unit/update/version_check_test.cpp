@@ -93,6 +93,7 @@ protected:
 
   bool Arrange(const CheckCase& c) {
     if (!WriteBytes(g_infoFilePath, c.infoFile)) return false;
+    LoadPlatformValues();
     switch (c.key) {
     case kKeyWithValue:
       return autolaunch_key::Create() && autolaunch_key::SetString(L"installed_version", c.installed);
@@ -148,6 +149,7 @@ TEST_F(VersionCheck, DecidesFromInfoFileAndRegistry) {
 TEST_F(VersionCheck, NoInfoFileIsNeverNewer) {
   ASSERT_TRUE(autolaunch_key::Create());
   wchar_t remote[kVersionChars] = L"stale";
+  LoadPlatformValues();
   EXPECT_FALSE(IsNewerPackageAvailable(remote));
   EXPECT_STREQ(L"", remote);
   ASSERT_TRUE(autolaunch_key::MakeUncreatable());
@@ -157,6 +159,7 @@ TEST_F(VersionCheck, NoInfoFileIsNeverNewer) {
 TEST_F(VersionCheck, ReadsTheInstalledVersionWhateverItsType) {
   // The type the registry reports is not examined: UTF-16 bytes stored as REG_BINARY read as text.
   ASSERT_TRUE(WriteBytes(g_infoFilePath, Section("0.0.0.1")));
+  LoadPlatformValues();
   ASSERT_TRUE(autolaunch_key::Create());
   const wchar_t installed[] = L"9.9.9.9";
   ASSERT_TRUE(autolaunch_key::SetRaw(L"installed_version", REG_BINARY, installed, 7 * sizeof(wchar_t)));
@@ -166,6 +169,7 @@ TEST_F(VersionCheck, ReadsTheInstalledVersionWhateverItsType) {
 
 TEST_F(VersionCheck, LeavesTheRegistryValuesAlone) {
   ASSERT_TRUE(WriteBytes(g_infoFilePath, Section("1.0.0.6")));
+  LoadPlatformValues();
   ASSERT_TRUE(autolaunch_key::Create());
   ASSERT_TRUE(autolaunch_key::SetString(L"installed_version", L"1.0.0.5"));
   wchar_t remote[kVersionChars] = {};

@@ -1,0 +1,10 @@
+// The publisher packages must be signed by: PLINTHWARE_PACKAGE_PUBLISHER from the build, empty
+// when there is none. Alone in its file so that a pinned variant links its own name and shares
+// every other object. Read-only, any thread.
+#include "info/publisher_check.h"
+
+#ifndef PLINTHWARE_PACKAGE_PUBLISHER
+#define PLINTHWARE_PACKAGE_PUBLISHER L""
+#endif
+
+extern const wchar_t kPackagePublisher[] = PLINTHWARE_PACKAGE_PUBLISHER;

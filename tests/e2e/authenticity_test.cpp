@@ -1,0 +1,267 @@
+// Package authenticity end to end, against nginx (fixture `nginx_server`) with the real NSIS package
+// signed at build time by the test leaves of tools/certs, whose root this program trusts in the
+// test prefix only. PlinthwareUpdaterPinned (pinned to the test publisher) installs only the
+// package its publisher signed; the default build installs the unsigned one as before. Over HTTPS
+// (Location https://localhost:PORT/..., the proxy bypassed for local names) a good certificate
+// installs, and every certificate error ends in the network-error box with nothing fetched.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "e2e/e2e_support.h"
+#include "e2e/served_files.h"
+#include "package/package_record.h"
+#include "support/trusted_root.h"
+
+namespace {
+
+using testing_support::ReadBytes;
+
+const char kInfoPath[] = "/plinthware/vrel_info.ini";
+const char kPackagePath[] = "/e2e-tests/vrel_setup.exe";
+const wchar_t kNetworkError[] = L"An network error has occurred. Please retry later.";
+const wchar_t kInstallFailed[] = L"Plinthware could not be installed. Please retry later.";
+const wchar_t kInstalledText[] =
+    L"Plinthware installed successfully. Before you can use Plinthware, you must restart your computer.";
+// A refused package or a refused certificate ends at once, far inside the Watchdog's 20 s.
+const DWORD kAtOnceMs = 8000;
+
+std::wstring FromEnvironment(const wchar_t* name) {
+  wchar_t value[4096] = {};
+  DWORD length = GetEnvironmentVariableW(name, value, ARRAYSIZE(value));
+  if (length == 0 || length >= ARRAYSIZE(value)) return std::wstring();
+  return driver::WindowsPathOf(value);
+}
+
+std::wstring TempFile(const wchar_t* name) {
+  wchar_t folder[MAX_PATH] = {};
+  GetTempPathW(ARRAYSIZE(folder), folder);
+  return std::wstring(folder) + name;
+}
+
+// Wine reports Windows 7 (6.1 workstation) when no version is set for the program.
+std::string InfoFile(const std::string& location, const std::string& sha256) {
+  std::string text = "[platform_win7]\r\nVersion=1.0.0.6\r\nLocation=" + location + "\r\nInstConfig=vrel_setup.exe /S\r\n";
+  if (!sha256.empty()) text += "Sha256=" + sha256 + "\r\n";
+  return text;
+}
+
+// ProxyOverride "<local>" in the prefix's Internet settings for the life of the object: WinINet
+// then goes straight to https://localhost, since the test proxy speaks no CONNECT. Wine reads it
+// when a program starts.
+class ScopedProxyBypass {
+public:
+  ScopedProxyBypass() {
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key_,
+                        nullptr) != ERROR_SUCCESS) {
+      key_ = nullptr;
+      return;
+    }
+    DWORD size = sizeof previous_ - sizeof(wchar_t);
+    hadValue_ = RegQueryValueExW(key_, L"ProxyOverride", nullptr, nullptr, reinterpret_cast<BYTE*>(previous_), &size) ==
+                ERROR_SUCCESS;
+    const wchar_t local[] = L"<local>";
+    set_ = RegSetValueExW(key_, L"ProxyOverride", 0, REG_SZ, reinterpret_cast<const BYTE*>(local), sizeof local) ==
+           ERROR_SUCCESS;
+  }
+  ~ScopedProxyBypass() {
+    if (!key_) return;
+    if (hadValue_) {
+      RegSetValueExW(key_, L"ProxyOverride", 0, REG_SZ, reinterpret_cast<const BYTE*>(previous_),
+                     static_cast<DWORD>((lstrlenW(previous_) + 1) * sizeof(wchar_t)));
+    } else {
+      RegDeleteValueW(key_, L"ProxyOverride");
+    }
+    RegCloseKey(key_);
+  }
+  ScopedProxyBypass(const ScopedProxyBypass&) = delete;
+  ScopedProxyBypass& operator=(const ScopedProxyBypass&) = delete;
+  bool set() const { return set_; }
+
+private:
+  static constexpr const wchar_t* kKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+  HKEY key_ = nullptr;
+  wchar_t previous_[1024] = {};
+  bool hadValue_ = false;
+  bool set_ = false;
+};
+
+// One run of the table: what is served, by which build, and how it must end.
+struct Case {
+  const char* name;
+  const std::wstring* program;  // the updater build
+  std::string info;             // the Info file served at the fixed address
+  std::string package;          // the package's bytes, served at kPackagePath
+  bool rootTrusted;             // the test root is in the prefix's Root store
+  const char* refusal;          // null: installs; else the start of the debugger line naming the refusal ("": any)
+  const wchar_t* box;           // the box of a refusal
+  bool packageFetched;          // a refused package was requested (false: no GET ever reached nginx)
+};
+
+class Authenticity : public testing::Test {
+protected:
+  void SetUp() override {
+    ASSERT_FALSE(e2e::Docroot().empty()) << "no nginx docroot (PLINTHWARE_TEST_DOCROOT)";
+    ASSERT_EQ(0u, proxy_.find(L"http://127.0.0.1:")) << "no nginx address: \"" << driver::Utf8(proxy_) << "\"";
+    ASSERT_FALSE(packages_.empty()) << "PLINTHWARE_PACKAGES_DIR is not set";
+    ASSERT_FALSE(defaultUpdater_.empty()) << "PLINTHWARE_DEFAULT_UPDATER_EXE is not set";
+    ASSERT_TRUE(root_.trusted()) << "the test root could not be trusted: " << driver::Utf8(certs_);
+    ASSERT_TRUE(e2e::RemoveCompanion());
+    e2e::DeleteInstallMarker();
+  }
+
+  std::string Package(const wchar_t* name) { return ReadBytes(packages_ + L"\\" + name); }
+
+  // The HTTPS port nginx serves the certificate `name` on (tools/nginx/nginx.sh --tls).
+  std::string TlsPort(const char* name) {
+    std::wstring file = e2e::Docroot() + L"\\..\\port." + testing_support::Widen(name);
+    std::string port = ReadBytes(file);
+    while (!port.empty() && (port.back() == '\n' || port.back() == '\r')) port.pop_back();
+    return port;
+  }
+
+  // Serves the case, runs the updater through Download Now, and checks how it ends.
+  void Run(const Case& c) {
+    SCOPED_TRACE(c.name);
+    ASSERT_FALSE(c.package.empty());
+    ASSERT_TRUE(served_.Serve(kInfoPath, c.info));
+    ASSERT_TRUE(served_.Serve(kPackagePath, c.package));
+    if (c.rootTrusted) {
+      ASSERT_TRUE(root_.Trust());
+    } else {
+      ASSERT_TRUE(root_.Untrust());
+    }
+    e2e::ScopedInstalledVersion installed(L"1.0.0.0");
+    ASSERT_TRUE(installed.set());
+    e2e::DeleteInstallMarker();
+    DeleteFileW(record_.c_str());
+    DeleteFileW(TempFile(L"vrel_setup.exe").c_str());
+    DeleteFileW(TempFile(L"vrel_info").c_str());
+    int packageRequests = e2e::RequestCount(kPackagePath);
+
+    driver::LaunchOptions options = e2e::ServedUpdaterOptions(L"");
+    options.program = *c.program;
+    options.environment.push_back({L"http_proxy", proxy_, false});
+    options.environment.push_back({package_record::kRecordVariable, record_, false});
+    driver::UpdaterProcess updater;
+    ASSERT_TRUE(updater.Start(options)) << driver::Utf8(updater.startError());
+    HWND dialog = updater.WaitForVisibleDialog(e2e::kShowMs);
+    ASSERT_NE(nullptr, dialog) << "no Offer screen\n" << updater.Describe();
+    DWORD pressed = GetTickCount();
+    ASSERT_TRUE(driver::PressButton(dialog, driver::kDownloadNow));
+
+    if (!c.refusal) {
+      ASSERT_TRUE(updater.WaitForControlText(driver::kStatusLink, kInstalledText, e2e::kShowMs))
+          << "no restart offer\n" << updater.Describe();
+      std::vector<package_record::PackageRun> runs = package_record::ReadPackageRecord(record_);
+      ASSERT_EQ(1u, runs.size()) << package_record::DescribePackageRecord(record_);
+      EXPECT_EQ(L"1.0.0.6", runs[0].packageVersion);
+      EXPECT_EQ(0, runs[0].exitCode);
+      EXPECT_EQ(packageRequests + 1, e2e::RequestCount(kPackagePath));
+      ASSERT_TRUE(driver::PressButton(updater.UpdaterDialog(), driver::kRestartLater));
+      DWORD exitCode = 1;
+      ASSERT_TRUE(updater.WaitForExit(e2e::kEndMs, &exitCode)) << "still running\n" << updater.Describe();
+      driver::RegistryValue marker = e2e::ReadInstallMarker();
+      EXPECT_TRUE(marker.exists && marker.type == REG_DWORD && marker.dword == 1) << "no install marker";
+      for (const std::string& m : updater.DebugMessages()) {
+        EXPECT_EQ(std::string::npos, m.find("refused")) << updater.Describe();
+      }
+      return;
+    }
+
+    HWND box = updater.WaitForMessageBox(e2e::kShowMs);
+    DWORD elapsed = GetTickCount() - pressed;
+    ASSERT_NE(nullptr, box) << "no message box after " << elapsed << " ms\n" << updater.Describe();
+    EXPECT_LT(elapsed, kAtOnceMs) << "the box came late";
+    driver::MessageBoxState state = updater.ReadMessageBox(box);
+    EXPECT_EQ(c.box, state.text);
+    EXPECT_EQ(std::vector<int>{IDOK}, state.buttons);
+    EXPECT_FALSE(driver::ReadControl(updater.UpdaterDialog(), driver::kRestartNow).visible) << "a restart offer";
+    ASSERT_TRUE(updater.AnswerMessageBox(IDOK));
+    DWORD exitCode = 1;
+    ASSERT_TRUE(updater.WaitForExit(e2e::kEndMs, &exitCode)) << "still running\n" << updater.Describe();
+    EXPECT_EQ(0u, exitCode);
+
+    std::vector<std::string> messages = updater.DebugMessages();
+    bool named = false;
+    for (const std::string& m : messages) named = named || m.compare(0, strlen(c.refusal), c.refusal) == 0;
+    EXPECT_TRUE(named) << "no output \"" << c.refusal << "\"\n" << updater.Describe();
+    EXPECT_TRUE(e2e::EndsWithShutdownOutputs(messages, false));
+    EXPECT_FALSE(e2e::ReadInstallMarker().exists) << "a refusal writes no install marker";
+    EXPECT_EQ(packageRequests + (c.packageFetched ? 1 : 0), e2e::RequestCount(kPackagePath))
+        << (c.packageFetched ? "the package was not fetched" : "a request reached the server");
+    EXPECT_TRUE(package_record::ReadPackageRecord(record_).empty()) << package_record::DescribePackageRecord(record_);
+    EXPECT_FALSE(testing_support::FileExists(TempFile(L"vrel_setup.exe"))) << "the package stays in the temporary folder";
+  }
+
+  std::wstring packages_ = FromEnvironment(L"PLINTHWARE_PACKAGES_DIR");
+  std::wstring certs_ = FromEnvironment(L"PLINTHWARE_TEST_CERTS_DIR");
+  std::wstring defaultUpdater_ = FromEnvironment(L"PLINTHWARE_DEFAULT_UPDATER_EXE");
+  std::wstring pinnedUpdater_ = e2e::UpdaterPath();
+  std::wstring proxy_ = testing_support::Widen(ReadBytes(FromEnvironment(L"PLINTHWARE_NGINX_PROXY_FILE")));
+  testing_support::ScopedTrustedRoot root_{certs_ + L"\\root.der"};
+  e2e::ServedFiles served_;
+  testing_support::TempDir folder_;
+  std::wstring record_ = folder_.file(L"package_record.txt");
+};
+
+// The pinned build runs only what the pinned publisher signed, under a trusted root, in time, and
+// byte for byte; with a Sha256 as well, both must hold. Every refusal is the text-15 box with one
+// debugger line naming the reason and its code, nothing run and the package deleted.
+TEST_F(Authenticity, APinnedBuildRunsOnlyThePinnedPublishersPackage) {
+  const std::string http = std::string("http://download.orvane.com") + kPackagePath;
+  const std::string unsigned_ = Package(L"vrel_setup_1.0.0.6.exe");
+  const std::string signed_ = Package(L"vrel_setup_1.0.0.6_publisher.exe");
+  ASSERT_FALSE(signed_.empty()) << "no signed test package in " << driver::Utf8(packages_);
+  std::string changed = signed_;
+  changed[changed.size() / 2] ^= 0x01; // in the installer's data, well before the signature
+  const std::string signedSha256 = e2e::Sha256Hex(packages_ + L"\\vrel_setup_1.0.0.6_publisher.exe");
+  const std::string unsignedSha256 = e2e::Sha256Hex(packages_ + L"\\vrel_setup_1.0.0.6.exe");
+  ASSERT_EQ(64u, signedSha256.size());
+  ASSERT_EQ(64u, unsignedSha256.size());
+  const std::wstring* pinned = &pinnedUpdater_;
+
+  const Case cases[] = {
+      {"signed by the pinned publisher", pinned, InfoFile(http, ""), signed_, true, nullptr, nullptr, true},
+      {"signed, with its Sha256", pinned, InfoFile(http, signedSha256), signed_, true, nullptr, nullptr, true},
+      {"unsigned", pinned, InfoFile(http, ""), unsigned_, true, "package refused: no signature (0x800B0100)",
+       kInstallFailed, true},
+      {"another publisher", pinned, InfoFile(http, ""), Package(L"vrel_setup_1.0.0.6_other.exe"), true,
+       "package refused: other publisher \"Other Test Publisher\" (0x800B010F)", kInstallFailed, true},
+      {"one byte changed", pinned, InfoFile(http, ""), changed, true, "package refused: bad digest (0x80096010)",
+       kInstallFailed, true},
+      {"root not trusted", pinned, InfoFile(http, ""), signed_, false,
+       "package refused: untrusted chain (0x800B010A)", kInstallFailed, true},
+      {"expired leaf", pinned, InfoFile(http, ""), Package(L"vrel_setup_1.0.0.6_expired.exe"), true,
+       "package refused: expired (0x800B0101)", kInstallFailed, true},
+      {"signed, Sha256 of another package", pinned, InfoFile(http, unsignedSha256), signed_, true,
+       "package refused: Sha256 does not match", kInstallFailed, true},
+      {"default build, unsigned", &defaultUpdater_, InfoFile(http, ""), unsigned_, true, nullptr, nullptr, true},
+  };
+  for (const Case& c : cases) Run(c);
+}
+
+// HTTPS: the package comes straight from nginx on https://localhost:PORT. Only a certificate for
+// localhost under a trusted root, valid now, lets it through; every other ends in the network-error
+// box at once, and no request ever reaches the server: the certificate error was not ignored.
+TEST_F(Authenticity, HttpsDownloadsOnlyUnderAGoodCertificate) {
+  ScopedProxyBypass bypass;
+  ASSERT_TRUE(bypass.set());
+  const std::string good = TlsPort("localhost"), expired = TlsPort("localhost_expired"), wrong = TlsPort("wronghost");
+  ASSERT_FALSE(good.empty() || expired.empty() || wrong.empty()) << "nginx serves no HTTPS (tools/nginx/nginx.sh --tls)";
+  const std::string package = Package(L"vrel_setup_1.0.0.6.exe");
+  auto at = [](const std::string& port) { return "https://localhost:" + port + kPackagePath; };
+  const std::wstring* build = &defaultUpdater_;
+
+  const Case cases[] = {
+      {"trusted certificate", build, InfoFile(at(good), ""), package, true, nullptr, nullptr, true},
+      {"root not trusted", build, InfoFile(at(good), ""), package, false, "", kNetworkError, false},
+      {"wrong host name", build, InfoFile(at(wrong), ""), package, true, "", kNetworkError, false},
+      {"expired certificate", build, InfoFile(at(expired), ""), package, true, "", kNetworkError, false},
+  };
+  for (const Case& c : cases) Run(c);
+}
+
+} // namespace
