@@ -17,6 +17,9 @@
 
 namespace {
 
+using e2e::FromEnvironment;
+using e2e::TempFile;
+
 using testing_support::ReadBytes;
 
 const char kInfoPath[] = "/plinthware/vrel_info.ini";
@@ -27,19 +30,6 @@ const wchar_t kInstalledText[] =
     L"Plinthware installed successfully. Before you can use Plinthware, you must restart your computer.";
 // A refused package or a refused certificate ends at once, far inside the Watchdog's 20 s.
 const DWORD kAtOnceMs = 8000;
-
-std::wstring FromEnvironment(const wchar_t* name) {
-  wchar_t value[4096] = {};
-  DWORD length = GetEnvironmentVariableW(name, value, ARRAYSIZE(value));
-  if (length == 0 || length >= ARRAYSIZE(value)) return std::wstring();
-  return driver::WindowsPathOf(value);
-}
-
-std::wstring TempFile(const wchar_t* name) {
-  wchar_t folder[MAX_PATH] = {};
-  GetTempPathW(ARRAYSIZE(folder), folder);
-  return std::wstring(folder) + name;
-}
 
 // Wine reports Windows 7 (6.1 workstation) when no version is set for the program.
 std::string InfoFile(const std::string& location, const std::string& sha256) {

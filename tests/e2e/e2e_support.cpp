@@ -12,12 +12,6 @@ const wchar_t kAutolaunchKey[] = L"SOFTWARE\\Orvane\\autolaunch";
 
 namespace {
 
-std::wstring FromEnvironment(const wchar_t* name) {
-  wchar_t value[4096] = {};
-  DWORD length = GetEnvironmentVariableW(name, value, ARRAYSIZE(value));
-  return length > 0 && length < ARRAYSIZE(value) ? driver::WindowsPathOf(value) : std::wstring();
-}
-
 // Waits for every running qentraSvc.exe to end, so that its program file can be deleted.
 void WaitForCompanionsToEnd(DWORD timeoutMs) {
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
@@ -58,6 +52,23 @@ std::string Sha256Hex(const std::wstring& path) {
     text += kHex[b & 15];
   }
   return text;
+}
+
+std::wstring FromEnvironment(const wchar_t* name) {
+  wchar_t value[4096] = {};
+  DWORD length = GetEnvironmentVariableW(name, value, ARRAYSIZE(value));
+  return length > 0 && length < ARRAYSIZE(value) ? driver::WindowsPathOf(value) : std::wstring();
+}
+
+std::wstring TempFile(const wchar_t* name) {
+  wchar_t folder[MAX_PATH] = {};
+  GetTempPathW(ARRAYSIZE(folder), folder);
+  return std::wstring(folder) + name;
+}
+
+std::wstring PackageFile(const wchar_t* name) {
+  std::wstring folder = FromEnvironment(L"PLINTHWARE_PACKAGES_DIR");
+  return folder.empty() ? folder : folder + L"\\" + name;
 }
 
 std::wstring UpdaterPath() { return FromEnvironment(L"PLINTHWARE_UPDATER_EXE"); }

@@ -33,6 +33,13 @@ std::wstring SystemDirectory();
 // own hashing, so that a fault there cannot hide in a test. Empty when the file cannot be read.
 std::string Sha256Hex(const std::wstring& path);
 
+// A path the environment names (a Unix path as Wine sees it), empty when it is not set.
+std::wstring FromEnvironment(const wchar_t* name);
+// `name` in the temporary folder, where the updater stores the Info file and the package.
+std::wstring TempFile(const wchar_t* name);
+// `name` among the NSIS test packages (PLINTHWARE_PACKAGES_DIR), empty without them.
+std::wstring PackageFile(const wchar_t* name);
+
 // How a test starts the updater: the built program (or `program`), its arguments, and an HTTP
 // proxy on a port where nothing listens, so that no download ever leaves the machine.
 driver::LaunchOptions UpdaterOptions(const std::wstring& arguments = L"", const std::wstring& program = L"");

@@ -24,6 +24,8 @@
 
 namespace {
 
+using e2e::FromEnvironment;
+
 const char kInfoPath[] = "/plinthware/vrel_info.ini";
 const char kPackagePath[] = "/e2e-tests/hardening/vrel_setup.exe";
 // Found with WINEDEBUG=+loaddll over both runs, and the crypto providers that libssp's start-up
@@ -68,12 +70,6 @@ private:
   std::wstring key_;
   bool set_ = false;
 };
-
-std::wstring FromEnvironment(const wchar_t* name) {
-  wchar_t value[4096] = {};
-  DWORD length = GetEnvironmentVariableW(name, value, ARRAYSIZE(value));
-  return length > 0 && length < ARRAYSIZE(value) ? driver::WindowsPathOf(value) : std::wstring();
-}
 
 class DllPlanting : public testing::Test {
 protected:

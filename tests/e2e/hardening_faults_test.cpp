@@ -12,6 +12,8 @@
 
 namespace {
 
+using e2e::PackageFile;
+
 const char kInfoPath[] = "/plinthware/vrel_info.ini";
 const char kPackagePath[] = "/e2e-tests/faults/vrel_setup.exe";
 const wchar_t kNetworkError[] = L"An network error has occurred. Please retry later.";
@@ -25,13 +27,6 @@ const DWORD kAtOnceMs = 8000;
 std::string InfoFile() {
   return std::string("[platform_win7]\r\nVersion=2.0.0.1\r\nLocation=http://download.orvane.com") + kPackagePath +
          "\r\nInstConfig=vrel_setup.exe /S\r\n";
-}
-
-std::wstring PackageFile(const wchar_t* name) {
-  wchar_t folder[4096] = {};
-  DWORD length = GetEnvironmentVariableW(L"PLINTHWARE_PACKAGES_DIR", folder, ARRAYSIZE(folder));
-  if (length == 0 || length >= ARRAYSIZE(folder)) return std::wstring();
-  return driver::WindowsPathOf(folder) + L"\\" + name;
 }
 
 // The package at the server's address, as a hard link into the docroot: no bytes are written, so

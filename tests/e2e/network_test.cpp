@@ -11,6 +11,8 @@
 
 namespace {
 
+using e2e::PackageFile;
+
 const char kInfoPath[] = "/plinthware/vrel_info.ini";
 const char kPackagePath[] = "/e2e-tests/vrel_setup.exe";
 const wchar_t kNetworkError[] = L"An network error has occurred. Please retry later.";
@@ -28,13 +30,6 @@ const DWORD kWatchdogMaxMs = 32000;
 std::string InfoFile(const char* version) {
   return std::string("[platform_win7]\r\nVersion=") + version + "\r\nLocation=http://download.orvane.com" +
          kPackagePath + "\r\nInstConfig=vrel_setup.exe /S\r\n";
-}
-
-std::wstring PackageFile(const wchar_t* name) {
-  wchar_t folder[4096] = {};
-  DWORD length = GetEnvironmentVariableW(L"PLINTHWARE_PACKAGES_DIR", folder, ARRAYSIZE(folder));
-  if (length == 0 || length >= ARRAYSIZE(folder)) return std::wstring();
-  return driver::WindowsPathOf(folder) + L"\\" + name;
 }
 
 class Network : public testing::Test {

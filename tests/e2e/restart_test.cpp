@@ -10,16 +10,12 @@
 
 namespace {
 
+using e2e::FromEnvironment;
+
 const char kInfoPath[] = "/plinthware/vrel_info.ini";
 const char kPackagePath[] = "/plinthware/vrel_setup.exe";
 const wchar_t kInstalledText[] =
     L"Plinthware installed successfully. Before you can use Plinthware, you must restart your computer.";
-
-std::wstring FromEnvironment(const wchar_t* name) {
-  wchar_t value[4096] = {};
-  DWORD length = GetEnvironmentVariableW(name, value, ARRAYSIZE(value));
-  return length > 0 && length < ARRAYSIZE(value) ? driver::WindowsPathOf(value) : std::wstring();
-}
 
 // Wine reports Windows 7 (6.1 workstation) when no version is set for the program.
 const char kInfoFile[] =

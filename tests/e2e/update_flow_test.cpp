@@ -11,6 +11,8 @@
 
 namespace {
 
+using e2e::TempFile;
+
 const char kInfoPath[] = "/plinthware/vrel_info.ini";
 const char kPackagePath[] = "/e2e-tests/vrel_setup.exe";
 const wchar_t kInstalledText[] =
@@ -20,12 +22,6 @@ const wchar_t kInstalledText[] =
 std::string InfoFile(const char* version) {
   return std::string("[platform_win7]\r\nVersion=") + version + "\r\nLocation=http://download.orvane.com" +
          kPackagePath + "\r\nInstConfig=vrel_setup.exe /S\r\n";
-}
-
-std::wstring TempFile(const wchar_t* name) {
-  wchar_t folder[MAX_PATH] = {};
-  GetTempPathW(ARRAYSIZE(folder), folder);
-  return std::wstring(folder) + name;
 }
 
 struct Visibility {
