@@ -18,6 +18,14 @@ namespace e2e {
 const DWORD kShowMs = 20000;  // until the dialog (or a message box) is on the screen
 const DWORD kEndMs = 15000;   // until the program has ended after its last step
 const DWORD kAnswerMs = 5000; // until a window reacts to a press
+// A refusal or a failed download ends in its box at once: far inside the Watchdog's 20 s.
+const DWORD kAtOnceMs = 8000;
+
+// The texts the end-to-end tests wait for, as the built-in Text table has them.
+const wchar_t kNetworkError[] = L"An network error has occurred. Please retry later.";
+const wchar_t kInstallFailed[] = L"Plinthware could not be installed. Please retry later.";
+const wchar_t kInstalledText[] =
+    L"Plinthware installed successfully. Before you can use Plinthware, you must restart your computer.";
 
 extern const wchar_t kAutolaunchKey[]; // SOFTWARE\Orvane\autolaunch under HKEY_LOCAL_MACHINE
 

@@ -12,17 +12,16 @@
 
 namespace {
 
+using e2e::kNetworkError;
+using e2e::kInstalledText;
+using e2e::kAtOnceMs;
+
 using e2e::PackageFile;
 
 const char kInfoPath[] = "/plinthware/vrel_info.ini";
 const char kPackagePath[] = "/e2e-tests/faults/vrel_setup.exe";
-const wchar_t kNetworkError[] = L"An network error has occurred. Please retry later.";
-const wchar_t kInstalledText[] =
-    L"Plinthware installed successfully. Before you can use Plinthware, you must restart your computer.";
 const wchar_t kHoldEvent[] = L"plinthware_faults_hold";
 const wchar_t kHoldStartedEvent[] = L"plinthware_faults_hold.started";
-// A failure the platform reports is shown at once; Wine needs a moment for the box.
-const DWORD kAtOnceMs = 8000;
 
 std::string InfoFile() {
   return std::string("[platform_win7]\r\nVersion=2.0.0.1\r\nLocation=http://download.orvane.com") + kPackagePath +

@@ -11,18 +11,17 @@
 
 namespace {
 
+using e2e::kNetworkError;
+using e2e::kInstallFailed;
+using e2e::kInstalledText;
+using e2e::kAtOnceMs;
+
 using e2e::PackageFile;
 
 const char kInfoPath[] = "/plinthware/vrel_info.ini";
 const char kPackagePath[] = "/e2e-tests/vrel_setup.exe";
-const wchar_t kNetworkError[] = L"An network error has occurred. Please retry later.";
-const wchar_t kInstallFailed[] = L"Plinthware could not be installed. Please retry later.";
 const wchar_t kLatestVersion[] = L"You are using the latest version.";
-const wchar_t kInstalledText[] =
-    L"Plinthware installed successfully. Before you can use Plinthware, you must restart your computer.";
 
-// A failure the transfer itself reports is shown at once; Wine needs a moment for the box.
-const DWORD kAtOnceMs = 8000;
 // The Watchdog's 20 seconds without progress, with room for a slow machine.
 const DWORD kWatchdogMinMs = 19000;
 const DWORD kWatchdogMaxMs = 32000;

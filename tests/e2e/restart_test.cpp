@@ -10,12 +10,12 @@
 
 namespace {
 
+using e2e::kInstalledText;
+
 using e2e::FromEnvironment;
 
 const char kInfoPath[] = "/plinthware/vrel_info.ini";
 const char kPackagePath[] = "/plinthware/vrel_setup.exe";
-const wchar_t kInstalledText[] =
-    L"Plinthware installed successfully. Before you can use Plinthware, you must restart your computer.";
 
 // Wine reports Windows 7 (6.1 workstation) when no version is set for the program.
 const char kInfoFile[] =

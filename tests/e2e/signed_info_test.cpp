@@ -17,6 +17,11 @@
 
 namespace {
 
+using e2e::kNetworkError;
+using e2e::kInstallFailed;
+using e2e::kInstalledText;
+using e2e::kAtOnceMs;
+
 using e2e::FromEnvironment;
 using e2e::TempFile;
 using e2e::PackageFile;
@@ -26,12 +31,6 @@ using testing_support::WriteBytes;
 
 const char kInfoPath[] = "/plinthware/vrel_info.ini";
 const char kPackagePath[] = "/e2e-tests/vrel_setup.exe";
-const wchar_t kNetworkError[] = L"An network error has occurred. Please retry later.";
-const wchar_t kInstallFailed[] = L"Plinthware could not be installed. Please retry later.";
-const wchar_t kInstalledText[] =
-    L"Plinthware installed successfully. Before you can use Plinthware, you must restart your computer.";
-// A refusal is a failed download: its box follows at once, far inside the Watchdog's 20 s.
-const DWORD kAtOnceMs = 8000;
 
 // Wine reports Windows 7 (6.1 workstation) when no version is set for the program.
 std::string InfoFile(const std::string& sha256) {

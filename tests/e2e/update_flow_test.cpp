@@ -11,12 +11,12 @@
 
 namespace {
 
+using e2e::kInstalledText;
+
 using e2e::TempFile;
 
 const char kInfoPath[] = "/plinthware/vrel_info.ini";
 const char kPackagePath[] = "/e2e-tests/vrel_setup.exe";
-const wchar_t kInstalledText[] =
-    L"Plinthware installed successfully. Before you can use Plinthware, you must restart your computer.";
 
 // Wine reports Windows 7 (6.1 workstation) when no version is set for the program.
 std::string InfoFile(const char* version) {
