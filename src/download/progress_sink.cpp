@@ -147,6 +147,9 @@ STDMETHODIMP MyCallback::OnProgress(ULONG progress, ULONG progressMax, ULONG sta
     OnData(progress, progressMax, now);
     break;
   case BINDSTATUS_ENDDOWNLOADDATA:
+    // The last piece of a body can arrive with the end report alone (a loaded machine reads it
+    // together with the end): finish a display that data reports began, never start one.
+    if (shownPercent_ != 0) OnData(progress, progressMax, now);
     WatchdogStopFor(identity_);
     OutputDebugStringW(L"BINDSTATUS_ENDDOWNLOADDATA\n");
     break;

@@ -292,6 +292,10 @@ TEST_F(ProgressSinkTest, DataReportsRedrawAtMostOncePerIntervalButShowFirstBackA
   ASSERT_EQ(S_OK, sink.OnProgress(500, 2000, BINDSTATUS_DOWNLOADINGDATA, nullptr));
   EXPECT_EQ(L"26%", windows_.Text(IDC_UPDATER_PERCENT));
   EXPECT_EQ(500, windows_.ProgressPos());
+  // The rest of the body may come with the end report alone: the end is shown all the same.
+  ASSERT_EQ(S_OK, sink.OnProgress(2000, 2000, BINDSTATUS_ENDDOWNLOADDATA, nullptr));
+  EXPECT_EQ(L"100%", windows_.Text(IDC_UPDATER_PERCENT));
+  EXPECT_EQ(2000, windows_.ProgressPos());
 }
 
 TEST_F(ProgressSinkTest, OtherReportsAndReportsWithoutTotalChangeNothing) {
@@ -305,6 +309,7 @@ TEST_F(ProgressSinkTest, OtherReportsAndReportsWithoutTotalChangeNothing) {
   } rows[] = {
       {BINDSTATUS_FINDINGRESOURCE, 1000}, {BINDSTATUS_CONNECTING, 1000}, {BINDSTATUS_SENDINGREQUEST, 1000},
       {BINDSTATUS_MIMETYPEAVAILABLE, 1000}, {BINDSTATUS_CACHEFILENAMEAVAILABLE, 1000},
+      {BINDSTATUS_ENDDOWNLOADDATA, 1000}, // an end without data reports starts no display
       {BINDSTATUS_BEGINDOWNLOADDATA, 0}, {BINDSTATUS_DOWNLOADINGDATA, 0}, {BINDSTATUS_ENDDOWNLOADDATA, 0},
   };
   for (const auto& row : rows) {
