@@ -17,10 +17,17 @@ HANDLE g_heartbeatEvent = nullptr;
 HANDLE g_watchdogThread = nullptr;
 
 // Guards the stored handles and the two variables below, so that two stoppers never take the
-// same handle. Held only to read or swap them, never across a wait.
-static SRWLOCK s_watchdogLock = SRWLOCK_INIT;
+// same handle. Held only to read or swap them, never across a wait. A spin lock rather than an SRW
+// lock: the program must load on XP x64 and Server 2003 to end there quietly, and those have none.
+static LONG s_watchdogLock = 0;
 static HANDLE s_stopEvent = nullptr;  // manual reset; set by a stop; the thread holds a duplicate
 static LONG s_watchdogIdentity = 0;   // the download the running Watchdog watches
+
+static void LockWatchdog() {
+  while (InterlockedCompareExchange(&s_watchdogLock, 1, 0) != 0) SwitchToThread();
+}
+
+static void UnlockWatchdog() { InterlockedExchange(&s_watchdogLock, 0); }
 
 // How long a stop waits for the Watchdog to leave. It only posts and writes debugger output, so
 // it leaves at once; past this it is left to finish on its own handles.
@@ -127,13 +134,13 @@ int WatchdogStart(LONG identity, HANDLE* downloadHeartbeat) {
   watchdogHeartbeat.release();
   watchdogStop.release();
 
-  AcquireSRWLockExclusive(&s_watchdogLock);
+  LockWatchdog();
   TakenWatchdog previous = TakeStoredLocked();
   g_heartbeatEvent = heartbeat.release();
   s_stopEvent = stop.release();
   g_watchdogThread = thread;
   s_watchdogIdentity = identity;
-  ReleaseSRWLockExclusive(&s_watchdogLock);
+  UnlockWatchdog();
   EndTaken(previous);
 
   *downloadHeartbeat = forDownload.release();
@@ -141,18 +148,18 @@ int WatchdogStart(LONG identity, HANDLE* downloadHeartbeat) {
 }
 
 int WatchdogStop() {
-  AcquireSRWLockExclusive(&s_watchdogLock);
+  LockWatchdog();
   TakenWatchdog taken = TakeStoredLocked();
-  ReleaseSRWLockExclusive(&s_watchdogLock);
+  UnlockWatchdog();
   EndTaken(taken);
   return 1;
 }
 
 int WatchdogStopFor(LONG identity) {
   TakenWatchdog taken = {};
-  AcquireSRWLockExclusive(&s_watchdogLock);
+  LockWatchdog();
   if (s_watchdogIdentity == identity) taken = TakeStoredLocked();
-  ReleaseSRWLockExclusive(&s_watchdogLock);
+  UnlockWatchdog();
   EndTaken(taken);
   return 1;
 }

@@ -107,4 +107,16 @@ TEST_F(PeHardening, ImportsOnlyKnownDlls) {
   }
 }
 
+// XP x64 and Server 2003 (5.2) must load the program so that it can end there quietly: nothing
+// Windows added with Vista may be imported (the loader would refuse the executable with a box).
+TEST_F(PeHardening, ImportsNothingThatXpX64Lacks) {
+  static const char* const kVistaOnly[] = {"SRWLock", "ConditionVariable", "InitOnce", "GetTickCount64",
+                                           "CreateEventEx", "GetFileInformationByHandleEx", "SetDefaultDllDirectories"};
+  for (const std::string& function : image_.importedFunctions) {
+    for (const char* name : kVistaOnly) {
+      EXPECT_EQ(std::string::npos, function.find(name)) << function << " is imported";
+    }
+  }
+}
+
 } // namespace
