@@ -71,13 +71,14 @@ alive() {
 # killed (they would go on serving): they hold DIR/logs/error.log open.
 our_processes() {
   for proc in /proc/[0-9]*; do
-    [ "$(cat "$proc/comm" 2>/dev/null)" = "nginx" ] || continue
-    for fd in "$proc"/fd/*; do
-      if [ "$(readlink "$fd" 2>/dev/null)" = "$dir/logs/error.log" ]; then
-        echo "${proc#/proc/}"
-        break
-      fi
-    done
+    # Builtins and one listing per nginx process: a fork per process or per descriptor makes the
+    # scan take seconds on a busy machine.
+    comm=""
+    { read -r comm <"$proc/comm"; } 2>/dev/null || true
+    [ "$comm" = "nginx" ] || continue
+    ls -l "$proc/fd" 2>/dev/null | awk -v want="$dir/logs/error.log" '
+      { i = index($0, " -> "); if (i && substr($0, i + 4) == want) found = 1 } END { exit !found }' || continue
+    echo "${proc#/proc/}"
   done
 }
 
