@@ -142,7 +142,7 @@ TEST_F(InfoCheckTest, JudgesEachValueAsTheUpdaterWould) {
       {"size not decimal", "1.0.0.6", kGoodLocation, kGoodCommand, "PACKAGE", nullptr, 1, "Size is not a decimal",
        false, "0x0E"},
       {"size beyond 32 bits", "1.0.0.6", kGoodLocation, kGoodCommand, "PACKAGE", nullptr, 1, "Size is not a decimal",
-       false, "4294967296"},
+       false, "4294967310"},
       {"malformed sha256", "1.0.0.6", kGoodLocation, kGoodCommand, "abc", nullptr, 1, "not 64 hexadecimal"},
       {"other sha256", "1.0.0.6", kGoodLocation, kGoodCommand, std::string(64, 'a'), nullptr, 1,
        "does not match the package"},
