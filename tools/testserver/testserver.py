@@ -132,6 +132,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
             # The first N bytes chunked, then a normal close without the last (empty) chunk.
             sent = min(int(args[0]) if args else len(data) // 2, len(data))
             self.send_chunked(path, data[:sent], args[1:], send_body, last_chunk=False)
+        elif mode == "closecut":
+            # HTTP/1.0 without a length, the body ended by the close: the first N bytes only.
+            self.protocol_version = "HTTP/1.0"
+            self.close_connection = True
+            self.send_response(200)
+            self.send_header("Content-Type", "application/octet-stream")
+            self.end_headers()
+            if send_body:
+                self.wfile.write(data[:min(int(args[0]) if args else len(data) // 2, len(data))])
         elif mode == "drip":
             self.send_drip(data, args, send_body)
         elif mode == "gzip":

@@ -74,6 +74,8 @@ const TransferCase kTransferCases[] = {
     {"sizeRightWithLength", kPackage, 5000, "", kWorkflowFinished, kRealTimeoutMs, false, "", L"5000"},
     {"sizeShortChunkedCut", kPackage, 5000, "chunkcut 2000 1000", kWorkflowFailed, kRealTimeoutMs, false,
      "download failed: 2000 bytes stored, Size is 5000\n", L"5000"},
+    {"sizeShortCloseDelimited", kPackage, 5000, "closecut 2000", kWorkflowFailed, kRealTimeoutMs, false,
+     "download failed: 2000 bytes stored, Size is 5000\n", L"5000"},
     // 8 s of paced chunks: aborted on the way, not judged at the end.
     {"sizeExceededChunked", kPackage, 400000, "chunked 5000 0.1", kWorkflowFailed, kRealTimeoutMs, false,
      "download failed: more than Size (20000 bytes) arrived\n", L"20000"},
