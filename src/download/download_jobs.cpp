@@ -90,6 +90,7 @@ static void DownloadStart(const wchar_t* refusal) {
     job->identity = identity;
     job->heartbeat = heartbeat.get();
     job->infoFile = g_workflowStage == kStageInfoFile;
+    job->size = job->infoFile ? 0 : g_platformValues.size;
     StringCchCopyW(job->url, kPathChars, g_urlBuffer);
     StringCchCopyW(job->destination, kPathChars, g_destinationBuffer);
     thread = StartDownloadThread(job);
@@ -128,10 +129,17 @@ static const wchar_t* FindUnpinnedPackage() {
   return L"download refused: no Sha256 for the package\n";
 }
 
+// A Size that is there but unusable names no length to hold the package to: nothing is fetched.
+static const wchar_t* FindUnusableSize() {
+  if (!g_platformValues.hasSize || g_platformValues.size != 0) return nullptr;
+  return L"download refused: Size is not a decimal number from 1 to 4294967295\n";
+}
+
 void BeginInstallerDownload() {
   ZeroMemory(g_urlBuffer, sizeof g_urlBuffer);
   const wchar_t* refusal = g_platformValues.locationRefusal;
   if (!refusal) refusal = FindUnpinnedPackage();
+  if (!refusal) refusal = FindUnusableSize();
   if (!refusal) StringCchCopyW(g_urlBuffer, kPathChars, g_platformValues.location);
   SetControlText(g_dialog, IDC_UPDATER_STATUS, LookupText(kTextDownloading));
   ShowControl(g_dialog, IDC_UPDATER_PROGRESS, SW_SHOW);

@@ -40,7 +40,8 @@ extern const wchar_t kInfoFileUrl[];
 void BeginInfoFileDownload();
 // Fetches the package from the Location read with the Info file; a Location that did not fit, was
 // empty, or is not an absolute http:// or https:// address is refused before any transfer (code 3
-// at once), and so, in a build with a public key, is a package without Sha256.
+// at once), and so is a Size that is not a usable byte count, and, in a build with a public key, a
+// package without Sha256.
 void BeginInstallerDownload();
 
 // IsAllowedLocation, the rule Begin installer download applies, lives in location_check.h.

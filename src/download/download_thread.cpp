@@ -22,9 +22,10 @@ void FailDownload(LONG identity, const wchar_t* reason) {
 }
 
 // A transfer counts as whole when the call succeeded, the server's status (if one came) is a
-// success, and the stored file is as long as the last total reported (if one was, for a body
-// that was not encoded). The platform reports S_OK for an error page and for a body cut short,
-// so the result alone is not enough.
+// success, and the stored file is as long as the Info file's Size (if it has one) and the last
+// total reported (if one was, for a body that was not encoded). The platform reports S_OK for an
+// error page and for a body cut short, even one sent without a length, so the result alone is not
+// enough.
 bool FindTransferFailure(const wchar_t* destination, HRESULT result, const TransferFacts& facts, wchar_t* reason) {
   if (result != S_OK) {
     StringCchPrintfW(reason, kReasonChars, L"download failed: result 0x%08lX\n", static_cast<unsigned long>(result));
@@ -39,19 +40,40 @@ bool FindTransferFailure(const wchar_t* destination, HRESULT result, const Trans
     StringCchPrintfW(reason, kReasonChars, L"download failed: HTTP status %lu\n", facts.httpStatus);
     return true;
   }
-  if (facts.lastTotal == 0 || facts.encoded) return false; // no comparable total: the status decides
+  // Without a Size, or a total to compare (an encoded body's counts other bytes), the status decides.
+  ULONG total = facts.encoded ? 0 : facts.lastTotal;
+  if (total == 0 && facts.size == 0) return false;
   WIN32_FILE_ATTRIBUTE_DATA file = {};
   if (!GetFileAttributesExW(destination, GetFileExInfoStandard, &file)) {
     StringCchPrintfW(reason, kReasonChars, L"download failed: nothing stored of %lu bytes (error %lu)\n",
-                     facts.lastTotal, GetLastError());
+                     facts.size ? facts.size : total, GetLastError());
     return true;
   }
   ULONGLONG size = (static_cast<ULONGLONG>(file.nFileSizeHigh) << 32) | file.nFileSizeLow;
-  if ((file.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || size != facts.lastTotal) {
-    StringCchPrintfW(reason, kReasonChars, L"download failed: %llu of %lu bytes stored\n", size, facts.lastTotal);
+  if (file.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) size = 0; // nothing of the file is there
+  if (facts.size != 0 && size != facts.size) {
+    StringCchPrintfW(reason, kReasonChars, L"download failed: %llu bytes stored, Size is %lu\n", size, facts.size);
+    return true;
+  }
+  if (total != 0 && size != total) {
+    StringCchPrintfW(reason, kReasonChars, L"download failed: %llu of %lu bytes stored\n", size, total);
     return true;
   }
   return false;
+}
+
+// A package with a Size that went beyond it, or was announced with another length, was aborted
+// by the progress sink: `reason` (kReasonChars) names which, and the result is true.
+static bool FindSizeAbort(const DownloadJob& job, const MyCallback& sink, wchar_t* reason) {
+  if (job.size == 0) return false;
+  if (sink.otherTotal() != 0) {
+    StringCchPrintfW(reason, kReasonChars, L"download failed: %lu bytes announced, Size is %lu\n", sink.otherTotal(),
+                     job.size);
+    return true;
+  }
+  if (!sink.tooLarge()) return false;
+  StringCchPrintfW(reason, kReasonChars, L"download failed: more than Size (%lu bytes) arrived\n", job.size);
+  return true;
 }
 
 // The Info file is judged before any of its values is read: its size always, its signature in a
@@ -74,14 +96,17 @@ static void ReportEnd(const DownloadJob& job, HRESULT result, const MyCallback& 
     RefuseInfoFile(job, sink);
     return;
   }
-  if (result == E_ABORT) {
+  wchar_t reason[kReasonChars] = {};
+  bool sizeAbort = FindSizeAbort(job, sink, reason);
+  if (result == E_ABORT && !sizeAbort) {
     if (ClaimDownloadReport(job.identity)) PostWorkflow(kWorkflowAborted);
     return;
   }
-  wchar_t reason[kReasonChars] = {};
   bool overHttp = _wcsnicmp(job.url, L"http://", 7) == 0 || _wcsnicmp(job.url, L"https://", 8) == 0;
-  TransferFacts facts = {sink.httpStatus(), sink.lastTotal(), sink.contentEncoded(), overHttp};
-  if (FindTransferFailure(job.destination, result, facts, reason)) {
+  TransferFacts facts = {sink.httpStatus(), sink.lastTotal(), sink.contentEncoded(), overHttp, job.size};
+  if (sizeAbort || FindTransferFailure(job.destination, result, facts, reason)) {
+    // A package of another size than its Size never stays to be run by anyone.
+    if (job.size != 0) DeleteFileW(job.destination);
     FailDownload(job.identity, reason);
   } else if (!job.infoFile) {
     if (ClaimDownloadReport(job.identity)) PostWorkflow(kWorkflowFinished);
@@ -118,7 +143,11 @@ static DWORD WINAPI DownloadThread(void* parameter) {
     FailDownload(job->identity, reason);
   } else {
     MyCallback sink(job->heartbeat, job->identity);
-    if (job->infoFile) sink.limitSize(kInfoFileMaxBytes);
+    if (job->infoFile) {
+      sink.limitSize(kInfoFileMaxBytes);
+    } else {
+      sink.expectSize(job->size);
+    }
     SystemDeleteUrlCacheEntry(job->url);
     HRESULT result = SystemUrlDownloadToFile(nullptr, job->url, job->destination, 0, &sink);
     // Whatever the totals were, this download's Watchdog ends before its report, so no code 3

@@ -13,6 +13,7 @@ struct DownloadJob {
   wchar_t url[kPathChars];
   wchar_t destination[kPathChars];
   bool infoFile; // the Info file: at most kInfoFileMaxBytes, and judged before any value is read
+  ULONG size;    // the package's Size from the Info file, 0 when none: exactly that many bytes
 };
 
 // What the progress sink learnt of one transfer.
@@ -21,9 +22,11 @@ struct TransferFacts {
   ULONG lastTotal;  // the last non-zero total of the progress reports, 0 when none came
   bool encoded;     // the body came with a Content-Encoding: the total counts encoded bytes
   bool overHttp;    // an http: or https: address, which always answers with a status
+  ULONG size;       // the Info file's Size for this file, 0 when none
 };
 
-// Whether a transfer that returned `result` failed to store the whole file at `destination`:
+// Whether a transfer that returned `result` failed to store the whole file at `destination`
+// (with a Size, exactly that many bytes, whatever the server announced or left out):
 // then `reason` (kReasonChars) receives one line naming why, and the result is true.
 const size_t kReasonChars = 160;
 bool FindTransferFailure(const wchar_t* destination, HRESULT result, const TransferFacts& facts, wchar_t* reason);

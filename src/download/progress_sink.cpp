@@ -27,7 +27,7 @@ unsigned ProgressPercent(ULONG progress, ULONG total) {
 MyCallback::MyCallback(HANDLE heartbeat, LONG identity)
     : heartbeat_(heartbeat), identity_(identity), beatAt_(0), beaten_(false), httpStatus_(0), lastTotal_(0),
       contentEncoded_(false), shownPercent_(0), shownPosition_(0), shownAt_(0), redrawMs_(kProgressRedrawMs),
-      sizeLimit_(0), tooLarge_(false) {}
+      sizeLimit_(0), exactSize_(false), tooLarge_(false), otherTotal_(0) {}
 
 STDMETHODIMP MyCallback::QueryInterface(REFIID riid, void** object) {
   if (object && IsEqualIID(riid, IID_IHttpNegotiate)) {
@@ -123,6 +123,18 @@ void MyCallback::Beat(DWORD now) {
   beaten_ = true;
 }
 
+// True (and the reason recorded) when the transfer goes beyond its limit or announces a total
+// other than its expected size. A body without a length still reports its progress as it grows.
+bool MyCallback::OutOfSize(ULONG progress, ULONG total) {
+  if (sizeLimit_ == 0) return false;
+  if (exactSize_ && total != 0 && total != sizeLimit_ && !contentEncoded_) {
+    otherTotal_ = total;
+    return true;
+  }
+  tooLarge_ = progress > sizeLimit_ || (!exactSize_ && total > sizeLimit_);
+  return tooLarge_;
+}
+
 STDMETHODIMP MyCallback::OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode, LPCWSTR) {
   DWORD now = GetTickCount(); // one clock read serves the heartbeat and the redraw
   Beat(now);
@@ -132,11 +144,7 @@ STDMETHODIMP MyCallback::OnProgress(ULONG progress, ULONG progressMax, ULONG sta
     OutputDebugStringW(L"user cancel download proc.\n");
     return E_ABORT;
   }
-  // A body without a length still reports its progress as it grows.
-  if (sizeLimit_ != 0 && (progress > sizeLimit_ || progressMax > sizeLimit_)) {
-    tooLarge_ = true;
-    return E_ABORT;
-  }
+  if (OutOfSize(progress, progressMax)) return E_ABORT;
   if (progressMax == 0) return S_OK;
   lastTotal_ = progressMax;
   switch (statusCode) {

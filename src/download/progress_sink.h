@@ -49,7 +49,14 @@ public:
 
   // Aborts the transfer once its total or progress goes beyond `bytes` (0: no limit).
   void limitSize(ULONG bytes) { sizeLimit_ = bytes; }
+  // Aborts the transfer once more than `bytes` arrived, or its total is another (an encoded body's
+  // total counts the encoded bytes and is not compared); 0: no size expected.
+  void expectSize(ULONG bytes) {
+    sizeLimit_ = bytes;
+    exactSize_ = bytes != 0;
+  }
   bool tooLarge() const { return tooLarge_; } // the transfer was aborted for its size
+  ULONG otherTotal() const { return otherTotal_; } // the total that was not the expected size, else 0
 
   // How often data reports may redraw the dialog (kProgressRedrawMs; 0 redraws every change).
   void redrawEvery(DWORD milliseconds) { redrawMs_ = milliseconds; }
@@ -58,6 +65,7 @@ private:
   void Beat(DWORD now);
   void OnBeginData(ULONG total);
   void OnData(ULONG progress, ULONG total, DWORD now);
+  bool OutOfSize(ULONG progress, ULONG total);
 
   HANDLE heartbeat_;
   LONG identity_;
@@ -71,5 +79,7 @@ private:
   DWORD shownAt_;         // GetTickCount of the last redraw (DWORD arithmetic survives the wrap)
   DWORD redrawMs_;
   ULONG sizeLimit_;
+  bool exactSize_;
   bool tooLarge_;
+  ULONG otherTotal_;
 };

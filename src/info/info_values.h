@@ -1,4 +1,4 @@
-// Reading Version, InstConfig and Sha256 from one section of an Info file, bounded by the
+// Reading Version, InstConfig, Sha256 and Size from one section of an Info file, bounded by the
 // buffers the updater keeps them in and judged by its rules; the updater (for its Platform
 // section) and InfoCheck (for every section) share them. Any thread.
 #pragma once
@@ -36,6 +36,15 @@ bool InstConfigStartsWithSwitch(const wchar_t* commandLine);
 // kSha256TextChars + 1, which is then no valid Sha256 text). False when the key is absent.
 bool ReadInfoSha256(const wchar_t* section, const wchar_t* infoPath, wchar_t text[kSha256TextChars + 2]);
 
+// Size's buffer, terminator included; a longer value is refused.
+const int kSizeTextChars = 24;
+
+// Reads Size, the package's byte count, into `text` (cut to kSizeTextChars) and its value into
+// *bytes. Only 1 to 4294967295 in plain decimal digits is usable: the transfer counts bytes in
+// 32 bits, and no package is empty. *bytes is 0 for any other value, which is refused rather than
+// read as part of a number. False when the key is absent.
+bool ReadInfoSize(const wchar_t* section, const wchar_t* infoPath, wchar_t text[kSizeTextChars], ULONG* bytes);
+
 // One section's values as the updater uses them, each read by the reader above (and ReadLocation)
 // with its limits and its judgement.
 struct PlatformValues {
@@ -49,6 +58,8 @@ struct PlatformValues {
   bool instConfigFits;                      // false: refused rather than cut
   wchar_t sha256[kSha256TextChars + 2];     // as read, when present
   bool hasSha256;
+  ULONG size;                               // Size in bytes; 0 when absent or refused
+  bool hasSize;                             // the key is there (usable or not)
 };
 
 // Reads all of them from `section` of the Info file at `infoPath` into *values, in one go.

@@ -1,6 +1,6 @@
 // The report of one Info file: every section read through the updater's own readers and rules
-// (the Location rule, the Version scanner, the InstConfig limit, the Sha256 check), so that what
-// InfoCheck accepts is what the updater accepts. Single-threaded.
+// (the Location rule, the Version scanner, the InstConfig limit, the Sha256 and Size checks), so
+// that what InfoCheck accepts is what the updater accepts. Single-threaded.
 #include "info_report.h"
 
 #include <strsafe.h>
@@ -125,7 +125,8 @@ bool HashPackage(const wchar_t* path, BYTE digest[kSha256Bytes]) {
   return hashed;
 }
 
-void CheckSha256(const CheckOptions& options, const Output& out, Section* section, const BYTE* packageDigest) {
+// Returns whether the section carries Sha256.
+bool CheckSha256(const CheckOptions& options, const Output& out, Section* section, const BYTE* packageDigest) {
   wchar_t text[kSha256TextChars + 2] = {};
   if (!ReadInfoSha256(section->name, options.infoPath, text)) {
     Print(out, L"  Sha256      (none: the package is not pinned)\n");
@@ -135,22 +136,52 @@ void CheckSha256(const CheckOptions& options, const Output& out, Section* sectio
       Print(out, L"\n");
     }
     if (options.publicKey) Problem(out, section, L"no Sha256: a build with a public key downloads nothing");
-    return;
+    return false;
   }
   Print(out, L"  Sha256      %s\n", text);
   if (!IsSha256Text(text)) {
     Problem(out, section, L"Sha256 is not 64 hexadecimal digits: the package is deleted unrun");
-    return;
+    return true;
   }
-  if (!packageDigest) return;
+  if (!packageDigest) return true;
   if (Sha256TextMatches(text, packageDigest)) {
     Print(out, L"              matches the package\n");
-    return;
+    return true;
   }
   Print(out, L"              the package's is ");
   PrintHex(out, packageDigest);
   Print(out, L"\n");
   Problem(out, section, L"Sha256 does not match the package: the package is deleted unrun");
+  return true;
+}
+
+// `packageBytes` is the package's length, or null without --package.
+void CheckSize(const CheckOptions& options, const Output& out, Section* section, const ULONGLONG* packageBytes,
+               bool hasSha256) {
+  wchar_t text[kSizeTextChars] = {};
+  ULONG bytes = 0;
+  if (!ReadInfoSize(section->name, options.infoPath, text, &bytes)) {
+    Print(out, L"  Size        (none)\n");
+    if (packageBytes) Print(out, L"              the package's would be %llu\n", *packageBytes);
+    if (!hasSha256) {
+      Print(out, L"  WARNING: neither Sha256 nor Size: a package sent without a length cannot be checked for "
+                 L"completeness\n");
+    }
+    return;
+  }
+  if (bytes == 0) {
+    Print(out, L"  Size        %s%s\n", text, lstrlenW(text) >= kSizeTextChars - 1 ? L"..." : L"");
+    Problem(out, section, L"Size is not a decimal number from 1 to 4294967295: the package is not downloaded");
+    return;
+  }
+  Print(out, L"  Size        %lu bytes\n", bytes);
+  if (!packageBytes) return;
+  if (*packageBytes == bytes) {
+    Print(out, L"              matches the package\n");
+    return;
+  }
+  Print(out, L"              the package's is %llu\n", *packageBytes);
+  Problem(out, section, L"Size does not match the package: the download ends in the network-error box");
 }
 
 // What a build pinned to options.publisher does with the package: its signer, and whether the
@@ -202,10 +233,13 @@ int CheckInfoFile(const CheckOptions& given, const Output& out) {
     return kCheckUsage;
   }
   BYTE digest[kSha256Bytes] = {};
-  if (options.package && !HashPackage(options.package, digest)) {
+  WIN32_FILE_ATTRIBUTE_DATA packageFile = {};
+  if (options.package && (!HashPackage(options.package, digest) ||
+                          !GetFileAttributesExW(options.package, GetFileExInfoStandard, &packageFile))) {
     Print(out, L"cannot read the package %s (error %lu)\n", options.package, GetLastError());
     return kCheckUsage;
   }
+  ULONGLONG packageBytes = (static_cast<ULONGLONG>(packageFile.nFileSizeHigh) << 32) | packageFile.nFileSizeLow;
   Print(out, L"Info file %s\n", options.infoPath);
   int problems = 0, present = 0;
   // What a build with this key does first: the file's size and signature, before any value.
@@ -228,7 +262,8 @@ int CheckInfoFile(const CheckOptions& given, const Output& out) {
     CheckVersion(options, out, &section, previous);
     CheckLocation(options, out, &section);
     CheckInstConfig(options, out, &section);
-    CheckSha256(options, out, &section, options.package ? digest : nullptr);
+    bool hasSha256 = CheckSha256(options, out, &section, options.package ? digest : nullptr);
+    CheckSize(options, out, &section, options.package ? &packageBytes : nullptr, hasSha256);
     problems += section.problems;
   }
   if (present == 0) {

@@ -7,7 +7,7 @@
 
 struct CheckOptions {
   const wchar_t* infoPath;  // the Info file
-  const wchar_t* package;   // the package to check Sha256 against, or null
+  const wchar_t* package;   // the package to check Sha256 and Size against, or null
   const wchar_t* previous;  // the previous release's version text, or null
   const wchar_t* publicKey; // the public key a signed build carries (base64), or null
   const wchar_t* publisher; // the publisher a pinned build requires of the package, or null

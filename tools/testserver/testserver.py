@@ -127,7 +127,20 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.close_connection = True
             self.connection.close()
         elif mode == "chunked":
-            self.send_chunked(data, args, send_body)
+            self.send_chunked(path, data, args, send_body)
+        elif mode == "chunkcut":
+            # The first N bytes chunked, then a normal close without the last (empty) chunk.
+            sent = min(int(args[0]) if args else len(data) // 2, len(data))
+            self.send_chunked(path, data[:sent], args[1:], send_body, last_chunk=False)
+        elif mode == "closecut":
+            # HTTP/1.0 without a length, the body ended by the close: the first N bytes only.
+            self.protocol_version = "HTTP/1.0"
+            self.close_connection = True
+            self.send_response(200)
+            self.send_header("Content-Type", "application/octet-stream")
+            self.end_headers()
+            if send_body:
+                self.wfile.write(data[:min(int(args[0]) if args else len(data) // 2, len(data))])
         elif mode == "drip":
             self.send_drip(data, args, send_body)
         elif mode == "gzip":
@@ -139,7 +152,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         else:
             self.send_status_page(500, send_body)
 
-    def send_chunked(self, data, args, send_body):
+    def send_chunked(self, path, data, args, send_body, last_chunk=True):
         size = int(args[0]) if args else 4096
         delay = float(args[1]) if len(args) > 1 else 0.0
         self.close_connection = True
@@ -147,13 +160,21 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if not send_body:
             self.wfile.write(b"0\r\n\r\n")
             return
-        for start in range(0, len(data), size):
-            piece = data[start:start + size]
-            self.wfile.write(b"%x\r\n%s\r\n" % (len(piece), piece))
-            self.wfile.flush()
-            if delay and stopping.wait(delay):
-                return
-        self.wfile.write(b"0\r\n\r\n")
+        sent = 0
+        try:
+            for start in range(0, len(data), size):
+                piece = data[start:start + size]
+                self.wfile.write(b"%x\r\n%s\r\n" % (len(piece), piece))
+                self.wfile.flush()
+                sent += len(piece)
+                if delay and stopping.wait(delay):
+                    return
+            if last_chunk:
+                self.wfile.write(b"0\r\n\r\n")
+        finally:
+            # How much of the body went out before the client left (or all of it), for the tests.
+            with open(path + ".sent", "w", encoding="utf-8") as f:
+                f.write(str(sent))
 
     def send_gzip(self, data, send_body):
         body = gzip.compress(data)

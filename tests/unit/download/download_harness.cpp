@@ -195,6 +195,7 @@ void Publish(const std::string& urlPath, const std::string& bytes, const std::st
   std::wstring file = DocrootFile(urlPath);
   MakeParentFolders(file);
   // The sidecar first, so the server never serves the new body with the old behaviour.
+  DeleteFileW((file + L".sent").c_str());
   if (fault.empty()) {
     DeleteFileW((file + L".fault").c_str());
   } else {
@@ -244,12 +245,13 @@ std::wstring RefusedUrl() {
   return L"http://127.0.0.1:" + std::to_wstring(ntohs(address.sin_port)) + L"/refused/vrel_setup.exe";
 }
 
-void WriteInfoFile(const std::wstring& folder, const wchar_t* location) {
+void WriteInfoFile(const std::wstring& folder, const wchar_t* location, const wchar_t* size) {
   StringCchCopyW(g_platformSection, kPlatformSectionChars, L"DownloadTest");
   std::wstring path = folder + L"info-under-test.ini";
   DeleteFileW(path.c_str());
   WritePrivateProfileStringW(L"DownloadTest", L"Version", L"9.9.9.9", path.c_str());
   if (location) WritePrivateProfileStringW(L"DownloadTest", L"Location", location, path.c_str());
+  if (size) WritePrivateProfileStringW(L"DownloadTest", L"Size", size, path.c_str());
   StringCchCopyW(g_infoFilePath, kPathChars, path.c_str());
   LoadPlatformValues();
 }

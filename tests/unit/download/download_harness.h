@@ -82,8 +82,8 @@ std::string Content(size_t size, unsigned seed);
 std::wstring RefusedUrl();
 
 // Makes g_infoFilePath an Info file of its own in `folder` whose Platform section names
-// `location` (no key at all when `location` is null).
-void WriteInfoFile(const std::wstring& folder, const wchar_t* location);
+// `location` and `size` (no key at all when null).
+void WriteInfoFile(const std::wstring& folder, const wchar_t* location, const wchar_t* size = nullptr);
 
 // Waits, serving messages, until the latest Download thread has ended.
 bool WaitForDownloadThread(DWORD timeoutMs);

@@ -40,6 +40,7 @@ struct TransferCase {
   DWORD watchdogMs;    // the timeout under which the case runs
   bool byWatchdog;     // the code comes after the timeout, not at once
   const char* output;  // debugger text expected, or ""
+  const wchar_t* sizeKey = nullptr; // the Info file's Size for the package, or none
 };
 
 const TransferCase kTransferCases[] = {
@@ -68,6 +69,20 @@ const TransferCase kTransferCases[] = {
     // The one case that waits the real 20 seconds.
     {"resetMidBodyRealTimeout", kPackage, 5000, "reset 1000", kWorkflowFailed, kRealTimeoutMs, true,
      "watchdog : TIMEOUT\n"},
+    // With a Size, exactly that many bytes however they are sent; any other package is deleted.
+    {"sizeRightChunked", kPackage, 5000, "chunked 1000", kWorkflowFinished, kRealTimeoutMs, false, "", L"5000"},
+    {"sizeRightWithLength", kPackage, 5000, "", kWorkflowFinished, kRealTimeoutMs, false, "", L"5000"},
+    {"sizeShortChunkedCut", kPackage, 5000, "chunkcut 2000 1000", kWorkflowFailed, kRealTimeoutMs, false,
+     "download failed: 2000 bytes stored, Size is 5000\n", L"5000"},
+    {"sizeShortCloseDelimited", kPackage, 5000, "closecut 2000", kWorkflowFailed, kRealTimeoutMs, false,
+     "download failed: 2000 bytes stored, Size is 5000\n", L"5000"},
+    // 8 s of paced chunks: aborted on the way, not judged at the end.
+    {"sizeExceededChunked", kPackage, 400000, "chunked 5000 0.1", kWorkflowFailed, kRealTimeoutMs, false,
+     "download failed: more than Size (20000 bytes) arrived\n", L"20000"},
+    {"sizeOtherThanAnnounced", kPackage, 5000, "", kWorkflowFailed, kRealTimeoutMs, false,
+     "download failed: 5000 bytes announced, Size is 4000\n", L"4000"},
+    {"sizeMalformed", kPackage, 5000, "", kWorkflowFailed, kRealTimeoutMs, false,
+     "download refused: Size is not a decimal number from 1 to 4294967295\n", L"5e3"},
 };
 
 struct TransferParam {
@@ -103,8 +118,8 @@ protected:
   }
 
   // The package's address goes through an Info file of the test's own.
-  void BeginPackage(const std::wstring& url) {
-    WriteInfoFile(temp_.path(), url.c_str());
+  void BeginPackage(const std::wstring& url, const wchar_t* size = nullptr) {
+    WriteInfoFile(temp_.path(), url.c_str(), size);
     start_ = GetTickCount();
     BeginInstallerDownload();
   }
@@ -146,12 +161,14 @@ TEST_P(TransferTest, EndsWithOneReport) {
   g_watchdogTimeoutMs = row.watchdogMs;
 
   if (package) {
-    BeginPackage(ServedUrl(urlPath));
+    BeginPackage(ServedUrl(urlPath), row.sizeKey);
   } else {
     BeginInfo();
   }
   // Nothing has been served to the Download thread yet: the begin's own text is still there.
-  EXPECT_EQ(L"0%", windows_.Text(IDC_UPDATER_PERCENT));
+  if (std::string(row.output).rfind("download refused", 0) != 0) {
+    EXPECT_EQ(L"0%", windows_.Text(IDC_UPDATER_PERCENT));
+  }
   const std::wstring destination = temp_.path() + (package ? L"vrel_setup.exe" : L"vrel_info");
   EXPECT_EQ(destination, std::wstring(g_destinationBuffer));
 
@@ -177,6 +194,14 @@ TEST_P(TransferTest, EndsWithOneReport) {
     std::string stored = ReadBytes(destination);
     EXPECT_EQ(content.size(), stored.size());
     EXPECT_TRUE(stored == content) << "the stored file differs from the served one";
+  }
+  if (row.sizeKey && row.code != kWorkflowFinished) {
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(destination.c_str())) << "a package of another size stays";
+  }
+  if (std::string(row.name) == "sizeExceededChunked") {
+    std::string sent;
+    EXPECT_TRUE(PumpUntil([&] { return !(sent = ReadBytes(Docroot() + Widen(urlPath) + L".sent")).empty(); }, 10000));
+    EXPECT_LT(std::stoul("0" + sent), row.size) << "the whole body was sent";
   }
   if (std::string(row.name) == "slowDrip") {
     EXPECT_EQ(L"100%", windows_.Text(IDC_UPDATER_PERCENT));

@@ -28,6 +28,7 @@ struct JudgementRow {
   Stored stored;
   size_t bytes;       // the file's size when kFileOf
   const wchar_t* why; // the debugger line, or null when the transfer is whole
+  ULONG size = 0;     // the Info file's Size
 };
 
 const JudgementRow kRows[] = {
@@ -50,6 +51,8 @@ const JudgementRow kRows[] = {
     {"refused connection", static_cast<HRESULT>(0x800C0008), 0, 0, false, true, kNoFile, 0,
      L"download failed: result 0x800C0008\n"},
     {"bad address", static_cast<HRESULT>(0x800401E4), 0, 0, false, true, kNoFile, 0, L"download failed: result 0x800401E4\n"},
+    {"encoded body of another Size", S_OK, 200, 5000, true, true, kFileOf, 20000,
+     L"download failed: 20000 bytes stored, Size is 19000\n", 19000},
 };
 
 TEST(TransferJudgement, Table) {
@@ -62,7 +65,7 @@ TEST(TransferJudgement, Table) {
     } else if (row.stored == kFolder) {
       ASSERT_TRUE(CreateDirectoryW(destination.c_str(), nullptr)) << row.name;
     }
-    TransferFacts facts = {row.status, row.total, row.encoded, row.overHttp};
+    TransferFacts facts = {row.status, row.total, row.encoded, row.overHttp, row.size};
     wchar_t reason[kReasonChars] = {};
     bool failed = FindTransferFailure(destination.c_str(), row.result, facts, reason);
     EXPECT_EQ(row.why != nullptr, failed) << row.name << ": " << Narrow(reason);

@@ -56,8 +56,8 @@ std::string Section(const std::string& name, const std::string& body) { return "
 
 // One section with the given values; an empty value leaves its key out.
 std::string Values(const std::string& version, const std::string& location, const std::string& instConfig,
-                   const std::string& sha256) {
-  std::string body;
+                   const std::string& sha256, const std::string& size = "") {
+  std::string body = size.empty() ? "" : "Size=" + size + "\r\n";
   if (!version.empty()) body += "Version=" + version + "\r\n";
   if (!location.empty()) body += "Location=" + location + "\r\n";
   if (!instConfig.empty()) body += "InstConfig=" + instConfig + "\r\n";
@@ -75,6 +75,7 @@ struct Row {
   int code;
   const char* expected; // a line the report must hold
   bool relative = false; // the Info file and the package named relative to the current folder
+  std::string size = "";
 };
 
 class InfoCheckTest : public ::testing::Test {
@@ -132,6 +133,16 @@ TEST_F(InfoCheckTest, JudgesEachValueAsTheUpdaterWould) {
        "InstConfig does not fit"},
       {"no instconfig", "1.0.0.6", kGoodLocation, "", "PACKAGE", nullptr, 0, "its own path"},
       {"no sha256", "1.0.0.6", kGoodLocation, kGoodCommand, "", nullptr, 0, "not pinned"},
+      {"neither sha256 nor size", "1.0.0.6", kGoodLocation, kGoodCommand, "", nullptr, 0,
+       "WARNING: neither Sha256 nor Size: a package sent without a length cannot be checked"},
+      {"size of the package", "1.0.0.6", kGoodLocation, kGoodCommand, "", nullptr, 0,
+       "Size        14 bytes\n              matches the package", false, "14"},
+      {"other size", "1.0.0.6", kGoodLocation, kGoodCommand, "PACKAGE", nullptr, 1, "the package's is 14\n", false,
+       "15"},
+      {"size not decimal", "1.0.0.6", kGoodLocation, kGoodCommand, "PACKAGE", nullptr, 1, "Size is not a decimal",
+       false, "0x0E"},
+      {"size beyond 32 bits", "1.0.0.6", kGoodLocation, kGoodCommand, "PACKAGE", nullptr, 1, "Size is not a decimal",
+       false, "4294967310"},
       {"malformed sha256", "1.0.0.6", kGoodLocation, kGoodCommand, "abc", nullptr, 1, "not 64 hexadecimal"},
       {"other sha256", "1.0.0.6", kGoodLocation, kGoodCommand, std::string(64, 'a'), nullptr, 1,
        "does not match the package"},
@@ -142,7 +153,7 @@ TEST_F(InfoCheckTest, JudgesEachValueAsTheUpdaterWould) {
   wchar_t folder[MAX_PATH] = {};
   ASSERT_NE(0u, GetCurrentDirectoryW(MAX_PATH, folder));
   for (const Row& row : rows) {
-    std::string section = Values(row.version, row.location, row.instConfig, Digest(row.sha256));
+    std::string section = Values(row.version, row.location, row.instConfig, Digest(row.sha256), row.size);
     std::wstring info = Write(Section("platform_win8", section) + Section("platform_win7", section));
     if (row.relative) {
       ASSERT_TRUE(SetCurrentDirectoryW(dir_.path().c_str()));
