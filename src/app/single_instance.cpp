@@ -3,9 +3,9 @@
 // Both instances would share %TEMP%\vrel_info and %TEMP%\vrel_setup.exe. The temporary folder is
 // the user's, and two sessions of one user (a console and a remote session) share it, so the
 // mutex is per user rather than per session: in the Global\ namespace (seen from every session),
-// named with the user's SID. Another user cannot open it (its default DACL grants the creator's
-// user and the system only); one who took the name first gets no hold over our files, so a name
-// we cannot open leaves the updater running rather than lets another user stop it.
+// named with the user's SID. Other users cannot open it (the token's default DACL), but one may
+// take the name first; such a user has no hold over our files, so a name we cannot open leaves
+// the updater running rather than lets another user stop it.
 #include "app/single_instance.h"
 
 #include <strsafe.h>
@@ -20,8 +20,8 @@ const wchar_t kMutexPrefix[] = L"Global\\PlinthwareUpdater-";
 // The mutex this process holds once it claimed it; never closed. UI thread only.
 HANDLE g_instanceMutex = nullptr;
 
-// The SID as text, built from its documented layout (SDDL's "S-R-I-S-S..." form) rather than by
-// ConvertSidToStringSidW, which Windows forwards out of advapi32.
+// The SID as text in the "S-R-I-S-S..." form (the authority always in decimal), built from the
+// SID's documented layout rather than through the SDDL functions: no further import is needed.
 bool AppendSidText(const SID* sid, wchar_t* name, size_t chars) {
   const BYTE* authority = sid->IdentifierAuthority.Value;
   ULONGLONG value = 0;
