@@ -6,6 +6,7 @@
 #include <objbase.h>
 
 #include "app/main_window.h"
+#include "app/single_instance.h"
 #include "app/workflow.h"
 #include "base/dialog_controls.h"
 #include "res/resource.h"
@@ -33,6 +34,8 @@ int StartInstance(HINSTANCE instance) {
   g_instance = instance;
   // Nothing is made, and the task is kept, on a platform the updater does not serve.
   if (DetectPlatform() == 0) return 0;
+  // A second updater of the user ends here, before it removes, fetches or deletes anything.
+  if (!ClaimSingleInstance()) return 0;
 
   // This thread's apartment comes first and lasts the program's life, so that the removal thread
   // leaving its own never ends COM in the process (nor the COM security that thread sets).

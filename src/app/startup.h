@@ -14,11 +14,12 @@ int ReadCommandLine(const wchar_t* commandLine);
 
 ATOM RegisterMainClass(HINSTANCE instance);
 
-// The platform first (an unsupported one ends it before anything is made), then the auto-launch
-// task removal on its own thread alongside the main window, the Language file and the dialog; the
+// The platform first (an unsupported one ends it before anything is made), then the one updater
+// of the user (a second start ends here, see ClaimSingleInstance), then the auto-launch task
+// removal on its own thread alongside the main window, the Language file and the dialog; the
 // dialog shows (or Update mode presses Download Now) once the removal has ended, or after
 // kTaskRemovalBoundMs. Returns 1 when the program is running, 0 when start-up failed (no window,
-// or an unsupported platform: then nothing is shown and no shutdown runs).
+// an unsupported platform or a second start: then nothing is shown and no shutdown runs).
 int StartInstance(HINSTANCE instance);
 
 // The message loop with the main accelerator table; returns 0, the exit code in every case.

@@ -20,10 +20,6 @@
 #include "text/text_table.h"
 
 wchar_t g_urlBuffer[kPathChars] = {};
-wchar_t g_tempFolderBuffer[kPathChars] = {};
-wchar_t g_destinationBuffer[kPathChars] = {};
-wchar_t g_infoFilePath[kPathChars] = {};
-PlatformValues g_platformValues = {};
 HANDLE g_downloadThread = nullptr;
 volatile LONG g_downloadIdentity = 0;
 volatile LONG g_unclaimedReport = 0;

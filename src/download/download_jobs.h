@@ -4,24 +4,12 @@
 #pragma once
 #include <windows.h>
 
-#include "info/info_values.h"
+#include "info/update_files.h"
 
-const int kPathChars = 1024;
-
-// Process-wide buffers, written by the begin operations on the UI thread; every write is bounded
-// by kPathChars. The Download thread works on its own copy of the URL and destination, so a
-// transfer that was abandoned never reads them again.
-extern wchar_t g_urlBuffer[kPathChars];        // what the latest download fetches
-extern wchar_t g_tempFolderBuffer[kPathChars]; // GetTempPathW, with its trailing backslash
-extern wchar_t g_destinationBuffer[kPathChars];// where it is stored; the package to run in stage 2
-extern wchar_t g_infoFilePath[kPathChars];     // the stage-1 destination; the file stays for others
-
-// The Platform section's values of the Info file, read once right after the file was judged
-// (size, signature), before code 2 is posted: by the Download thread that claims the report of
-// the Info file download. Emptied by Begin Info file download on the UI thread. Every later step
-// (version check, package download, package check, installer command line) uses these and never
-// reads the file again, which may have been changed or deleted since.
-extern PlatformValues g_platformValues;
+// Process-wide, written by the begin operations on the UI thread; bounded by kPathChars. The
+// Download thread works on its own copy of the URL and destination, so a transfer that was
+// abandoned never reads them again. The paths and the judged values live in info/update_files.h.
+extern wchar_t g_urlBuffer[kPathChars]; // what the latest download fetches
 
 // Reads g_platformValues from g_infoFilePath, as the Download thread does; for tests that write
 // an Info file of their own.

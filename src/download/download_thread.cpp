@@ -7,11 +7,14 @@
 #include <wininet.h>
 #include <strsafe.h>
 
+#include "base/owners.h"
 #include "base/system_libraries.h"
 #include "base/workflow_protocol.h"
 #include "download/progress_sink.h"
 #include "download/watchdog.h"
+#include "info/info_judgement.h"
 #include "info/info_signature.h"
+#include "info/package_check.h"
 #include "info/platform.h"
 
 void FailDownload(LONG identity, const wchar_t* reason) {
@@ -76,24 +79,15 @@ static bool FindSizeAbort(const DownloadJob& job, const MyCallback& sink, wchar_
   return true;
 }
 
-// The Info file is judged before any of its values is read: its size always, its signature in a
-// build with a public key. A refused one is deleted and ends as a failed download.
-static bool RefuseInfoFile(const DownloadJob& job, const MyCallback& sink) {
-  const wchar_t* refusal = nullptr;
-  if (sink.tooLarge()) {
-    refusal = L"Info file refused: larger than 1 MiB\n";
-  } else {
-    refusal = FindInfoFileRefusal(job.destination, kInfoPublicKey);
-  }
-  if (!refusal) return false;
+// A refused Info file is deleted and ends as a failed download does.
+static void RefuseInfoFile(const DownloadJob& job, const wchar_t* refusal) {
   DeleteFileW(job.destination);
   FailDownload(job.identity, refusal);
-  return true;
 }
 
 static void ReportEnd(const DownloadJob& job, HRESULT result, const MyCallback& sink) {
   if (job.infoFile && sink.tooLarge()) {
-    RefuseInfoFile(job, sink);
+    RefuseInfoFile(job, L"Info file refused: larger than 1 MiB\n");
     return;
   }
   wchar_t reason[kReasonChars] = {};
@@ -110,11 +104,19 @@ static void ReportEnd(const DownloadJob& job, HRESULT result, const MyCallback& 
     FailDownload(job.identity, reason);
   } else if (!job.infoFile) {
     if (ClaimDownloadReport(job.identity)) PostWorkflow(kWorkflowFinished);
-  } else if (!RefuseInfoFile(job, sink)) {
-    // Judged: its values are read now, once, and published only by the thread whose report this is.
+  } else {
+    // Judged before any value is read (its size always, its signature in a build with a public
+    // key), and read once under the same hold (read sharing only), so that nothing can replace it
+    // in between; published only by the thread whose report this is.
     PlatformValues values;
-    ReadPlatformValues(g_platformSection, job.destination, &values);
-    if (ClaimDownloadReport(job.identity)) {
+    const wchar_t* refusal = nullptr;
+    {
+      ScopedHandle held(OpenHeldFile(job.destination));
+      refusal = ReadJudgedInfoFile(held.get(), job.destination, kInfoPublicKey, g_platformSection, &values);
+    } // closed before a refused file is deleted: the hold shares no deletion
+    if (refusal) {
+      RefuseInfoFile(job, refusal);
+    } else if (ClaimDownloadReport(job.identity)) {
       g_platformValues = values;
       PostWorkflow(kWorkflowFinished);
     }

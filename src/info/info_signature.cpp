@@ -2,6 +2,8 @@
 // CNG (bcrypt.dll from the system directory). Runs on the Download thread; the helpers are pure.
 #include "info/info_signature.h"
 
+#include "base/owners.h"
+#include "info/package_check.h"
 #include "info/sha256.h"
 
 const char kSignaturePrefix[] = "; signature=";
@@ -64,12 +66,13 @@ bool Sha256(const BYTE* data, size_t size, BYTE digest[kSha256Bytes]) {
   return hash.Add(data, size) && hash.Finish(digest);
 }
 
-// Reads the whole file, up to kInfoFileMaxBytes + 1 bytes (one more shows it is too large).
-BYTE* ReadInfoFile(const wchar_t* path, size_t* size, bool* tooLarge) {
+// Reads the whole file through `file` from its start, up to kInfoFileMaxBytes + 1 bytes (one
+// more shows it is too large).
+BYTE* ReadInfoFile(HANDLE file, size_t* size, bool* tooLarge) {
   *size = 0;
   *tooLarge = false;
-  HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return nullptr;
+  LARGE_INTEGER start = {};
+  if (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) return nullptr;
   BYTE* bytes = static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), 0, kInfoFileMaxBytes + 1));
   DWORD total = 0;
   bool ok = bytes != nullptr;
@@ -79,7 +82,6 @@ BYTE* ReadInfoFile(const wchar_t* path, size_t* size, bool* tooLarge) {
     if (got == 0) break;
     total += got;
   }
-  CloseHandle(file);
   if (!ok) {
     if (bytes) HeapFree(GetProcessHeap(), 0, bytes);
     return nullptr;
@@ -162,9 +164,14 @@ bool VerifyP256Signature(const BYTE publicKey[kPublicKeyBytes], const BYTE* data
 }
 
 const wchar_t* FindInfoFileRefusal(const wchar_t* path, const wchar_t* publicKey) {
+  ScopedHandle file(OpenHeldFile(path));
+  return FindInfoFileRefusal(file.get(), publicKey);
+}
+
+const wchar_t* FindInfoFileRefusal(HANDLE file, const wchar_t* publicKey) {
   size_t size = 0;
   bool tooLarge = false;
-  BYTE* bytes = ReadInfoFile(path, &size, &tooLarge);
+  BYTE* bytes = file == INVALID_HANDLE_VALUE ? nullptr : ReadInfoFile(file, &size, &tooLarge);
   if (!bytes) return L"Info file refused: it cannot be read\n";
   const wchar_t* refusal = nullptr;
   if (tooLarge) {

@@ -39,3 +39,6 @@ bool VerifyP256Signature(const BYTE publicKey[kPublicKeyBytes], const BYTE* data
 // carry a valid signature by that key as its last line. Returns the refusal as one
 // debugger-output line, or null when it may be read.
 const wchar_t* FindInfoFileRefusal(const wchar_t* path, const wchar_t* publicKey);
+// The same for the file open as `file` (INVALID_HANDLE_VALUE: it cannot be read), read from its
+// start through that handle, so the bytes judged are those of the file the handle holds.
+const wchar_t* FindInfoFileRefusal(HANDLE file, const wchar_t* publicKey);

@@ -12,7 +12,7 @@
 #include "base/owners.h"
 #include "base/shell_state.h"
 #include "base/workflow_protocol.h"
-#include "download/download_jobs.h"
+#include "info/update_files.h"
 #include "info/info_signature.h"
 #include "info/info_values.h"
 #include "info/package_check.h"

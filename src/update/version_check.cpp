@@ -5,7 +5,7 @@
 #include <windows.h>
 #include <strsafe.h>
 
-#include "download/download_jobs.h"
+#include "info/update_files.h"
 #include "system/install_marker.h"
 
 namespace {

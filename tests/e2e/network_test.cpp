@@ -5,6 +5,8 @@
 // transfer runs. The package is the real NSIS test package (tools/package).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "e2e/e2e_support.h"
 #include "e2e/served_files.h"
 #include "package/package_record.h"
@@ -118,6 +120,21 @@ TEST_F(Network, UpdateModeWithAMissingInfoFileShowsTheNetworkErrorNotTheLatestVe
   DWORD started = StartDownload(updater, L"-update");
   ExpectBoxAndEnd(updater, kNetworkError, started, e2e::kShowMs);
   EXPECT_FALSE(updater.DialogEverVisible()) << "Update mode showed the dialog";
+}
+
+// A login page or a proxy's error page answered with 200 for the Info file has no platform
+// section: it ends as a failed download does in either mode, never as "nothing newer".
+TEST_F(Network, APageThatIsNoInfoFileShowsTheNetworkErrorBoxAtOnce) {
+  ASSERT_TRUE(served_.Serve(kInfoPath, "<html><head><title>Sign in</title></head><body>[Wi-Fi] Accept</body></html>\n"));
+  for (const wchar_t* arguments : {L"", L"-update"}) {
+    SCOPED_TRACE(driver::Utf8(arguments));
+    driver::UpdaterProcess updater;
+    DWORD started = StartDownload(updater, arguments);
+    EXPECT_LT(ExpectBoxAndEnd(updater, kNetworkError, started, e2e::kShowMs), kAtOnceMs) << "the box came late";
+    std::vector<std::string> messages = updater.DebugMessages();
+    EXPECT_EQ(1, std::count(messages.begin(), messages.end(), "Info file refused: no platform section\n"))
+        << updater.Describe();
+  }
 }
 
 // The one real 20-second wait: the package's body stops after 4000 bytes and the connection stays

@@ -261,10 +261,13 @@ TEST_F(SignedInfo, EveryOtherFileEndsAtOnceWithNothingRun) {
 }
 
 // What was judged is what is used: the Info file in the temporary folder deleted while the
-// package downloads, or replaced by one naming another package while Install and Ignore wait,
-// changes nothing that is fetched or run. The Sha256 judged with the file does not match the
-// package served, so every row ends with text 15 and nothing run, in either build, and the
-// other package is never requested.
+// package downloads, replaced by one naming another package while Install and Ignore wait, or
+// swapped with an unsigned one without pause from the moment it is stored, changes nothing that
+// is fetched or run. The Sha256 judged with the file does not match the package served, so every
+// row that gets as far as the package ends with text 15 and nothing run, in either build, and the
+// other package is never requested. A swap that lands before the judgement is refused with the
+// file (the network-error box); one between the judgement and the reading of the values cannot
+// land while the file is held (without the hold it did in about one run in three).
 TEST_F(SignedInfo, OnlyTheValuesJudgedWithTheInfoFileAreUsed) {
   const char kOtherPath[] = "/e2e-tests/other/vrel_setup.exe";
   const std::wstring served = PackageFile(L"vrel_setup_1.0.0.7.exe");
@@ -272,24 +275,30 @@ TEST_F(SignedInfo, OnlyTheValuesJudgedWithTheInfoFileAreUsed) {
   ASSERT_EQ(64u, other.size());
   const std::string replacement = std::string("[platform_win7]\r\nVersion=1.0.0.6\r\nLocation=http://download.orvane.com") +
                                   kOtherPath + "\r\nInstConfig=vrel_setup.exe /S\r\nSha256=" + other + "\r\n";
+  const std::wstring spare = folder_.file(L"replacement.ini");
+  ASSERT_TRUE(WriteBytes(spare, replacement));
+  enum Change { kDeleteWhileDownloading, kReplaceWhileOffered, kReplaceOnArrival };
   struct Row {
     const char* name;
     bool signedBuild;
-    bool replaceWhileOffered; // else: delete while the package downloads
+    Change change;
   };
-  const Row rows[] = {{"signed build, deleted while downloading", true, false},
-                      {"signed build, replaced while offered", true, true},
-                      {"default build, deleted while downloading", false, false},
-                      {"default build, replaced while offered", false, true}};
+  const Row rows[] = {{"signed build, deleted while downloading", true, kDeleteWhileDownloading},
+                      {"signed build, replaced while offered", true, kReplaceWhileOffered},
+                      {"signed build, replaced as soon as it is stored", true, kReplaceOnArrival},
+                      {"default build, deleted while downloading", false, kDeleteWhileDownloading},
+                      {"default build, replaced while offered", false, kReplaceWhileOffered}};
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    ASSERT_TRUE(served_.Serve(kInfoPath, row.signedBuild ? Signed(InfoFile(package_), testKey_) : InfoFile(package_)));
+    const std::string info = row.signedBuild ? Signed(InfoFile(package_), testKey_) : InfoFile(package_);
+    ASSERT_TRUE(served_.Serve(kInfoPath, info) && WriteBytes(folder_.file(L"judged.ini"), info));
     ASSERT_TRUE(served_.ServeFile(kOtherPath, served));
+    ASSERT_TRUE(served_.ServeFile(kPackagePath, served));
     // Deleted while downloading: the package's first bytes, then the rest three seconds later.
-    if (!row.replaceWhileOffered) {
+    // The fault comes after the file, whose serving clears any fault.
+    if (row.change == kDeleteWhileDownloading) {
       ASSERT_TRUE(served_.ServeFault(kPackagePath, "stall 4096 3"));
     }
-    ASSERT_TRUE(served_.ServeFile(kPackagePath, served));
     int packageRequests = e2e::RequestCount(kPackagePath);
     int otherRequests = e2e::RequestCount(kOtherPath);
     DeleteFileW(record_.c_str());
@@ -298,16 +307,27 @@ TEST_F(SignedInfo, OnlyTheValuesJudgedWithTheInfoFileAreUsed) {
     e2e::DeleteInstallMarker();
 
     driver::UpdaterProcess updater;
-    driver::LaunchOptions options = e2e::ServedUpdaterOptions(row.replaceWhileOffered ? L"-update" : L"");
+    driver::LaunchOptions options = e2e::ServedUpdaterOptions(row.change == kReplaceWhileOffered ? L"-update" : L"");
     options.program = row.signedBuild ? e2e::UpdaterPath() : defaultUpdater_;
     options.environment.push_back({package_record::kRecordVariable, record_, false});
     ASSERT_TRUE(updater.Start(options)) << driver::Utf8(updater.startError());
     HWND dialog = updater.WaitForVisibleDialog(e2e::kShowMs);
     ASSERT_NE(nullptr, dialog) << "no dialog\n" << updater.Describe();
-    if (row.replaceWhileOffered) {
+    DWORD pressed = GetTickCount();
+    if (row.change == kReplaceWhileOffered) {
       ASSERT_TRUE(driver::ReadControl(dialog, driver::kInstall).visible) << "no update offer\n" << updater.Describe();
       ASSERT_TRUE(WriteBytes(TempFile(L"vrel_info"), replacement));
       ASSERT_TRUE(driver::PressButton(dialog, driver::kInstall));
+    } else if (row.change == kReplaceOnArrival) {
+      ASSERT_TRUE(driver::PressButton(dialog, driver::kDownloadNow));
+      // From the moment the file is there until the run ends, the unsigned replacement and the
+      // file served take turns in its place as fast as they can be copied.
+      int copies = 0;
+      for (int turn = 0; GetTickCount() - pressed < e2e::kShowMs && (turn % 64 || !updater.VisibleMessageBox()); ++turn) {
+        std::wstring from = turn % 2 ? folder_.file(L"judged.ini") : spare;
+        copies += testing_support::FileExists(TempFile(L"vrel_info")) && CopyFileW(from.c_str(), TempFile(L"vrel_info").c_str(), FALSE);
+      }
+      ASSERT_GT(copies, 0);
     } else {
       ASSERT_TRUE(driver::PressButton(dialog, driver::kDownloadNow));
       ASSERT_TRUE(updater.WaitUntil([&] { return e2e::RequestCount(kPackagePath) > packageRequests; }, e2e::kShowMs))
@@ -317,15 +337,20 @@ TEST_F(SignedInfo, OnlyTheValuesJudgedWithTheInfoFileAreUsed) {
 
     HWND box = updater.WaitForMessageBox(e2e::kShowMs);
     ASSERT_NE(nullptr, box) << "no message box: the package ran\n" << updater.Describe();
-    EXPECT_EQ(kInstallFailed, updater.ReadMessageBox(box).text);
+    if (row.change == kDeleteWhileDownloading) {
+      EXPECT_GE(GetTickCount() - pressed, 3000u) << "the package did not stall";
+    }
+    std::wstring text = updater.ReadMessageBox(box).text;
+    bool judged = text == kInstallFailed; // else refused before its judgement: a failed download
+    EXPECT_TRUE(judged || (row.change == kReplaceOnArrival && text == kNetworkError)) << driver::Utf8(text);
     ASSERT_TRUE(updater.AnswerMessageBox(IDOK));
     DWORD exitCode = 1;
     ASSERT_TRUE(updater.WaitForExit(e2e::kEndMs, &exitCode)) << "still running\n" << updater.Describe();
     EXPECT_EQ(0u, exitCode);
     bool named = false;
     for (const std::string& m : updater.DebugMessages()) named = named || m == "package refused: Sha256 does not match\n";
-    EXPECT_TRUE(named) << updater.Describe();
-    EXPECT_EQ(packageRequests + 1, e2e::RequestCount(kPackagePath));
+    EXPECT_EQ(judged, named) << updater.Describe();
+    EXPECT_EQ(packageRequests + (judged ? 1 : 0), e2e::RequestCount(kPackagePath));
     EXPECT_EQ(otherRequests, e2e::RequestCount(kOtherPath)) << "the package the changed file named was fetched";
     EXPECT_TRUE(package_record::ReadPackageRecord(record_).empty()) << package_record::DescribePackageRecord(record_);
     EXPECT_FALSE(testing_support::FileExists(TempFile(L"vrel_setup.exe"))) << "the refused package stays";

@@ -159,6 +159,22 @@ TEST_F(UpdateFlow, FirstRunDownloadsInstallsAndOffersTheRestart) {
   Start(L"");
   HWND dialog = updater_.WaitForVisibleDialog(e2e::kShowMs);
   ASSERT_NE(nullptr, dialog) << "no Offer screen\n" << updater_.Describe();
+  // A second start while the Offer shows, in Update mode (which fetches at once), ends at once
+  // with 0 and fetches nothing.
+  int infoRequests = e2e::RequestCount(kInfoPath);
+  std::wstring second = L"\"" + e2e::UpdaterPath() + L"\" -update";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  ASSERT_TRUE(CreateProcessW(nullptr, &second[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.hProcess, e2e::kAtOnceMs)) << "the second start still runs";
+  DWORD exitCode = 1;
+  GetExitCodeProcess(process.hProcess, &exitCode);
+  TerminateProcess(process.hProcess, 1); // when it still runs
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  EXPECT_EQ(0u, exitCode);
+  EXPECT_EQ(infoRequests, e2e::RequestCount(kInfoPath)) << "the second start fetched the Info file";
   ASSERT_TRUE(driver::PressButton(dialog, driver::kDownloadNow));
   ExpectRestartOffered();
   EXPECT_TRUE(updater_.DialogEverVisible());

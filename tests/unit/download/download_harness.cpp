@@ -226,6 +226,9 @@ std::string Content(size_t size, unsigned seed) {
     state = state * 1103515245u + 12345u;
     b = static_cast<char>(state >> 16);
   }
+  // Begins as an Info file does, so that an Info file download of it is judged one.
+  const std::string section = "[platform_win8]\r\n";
+  if (size >= section.size()) bytes.replace(0, section.size(), section);
   return bytes;
 }
 

@@ -257,7 +257,7 @@ TEST_F(DownloadTest, UnwritableDestinationFailsAtOnce) {
 }
 
 TEST_F(DownloadTest, InfoFileLandsInTheTemporaryFolderOverAnEarlierOne) {
-  const std::string content = "[DownloadTest]\r\nVersion=1.2.3.4\r\n";
+  const std::string content = "[platform_winxp]\r\nVersion=1.2.3.4\r\n";
   Publish(InfoFileUrlPath(), content);
   ASSERT_TRUE(testing_support::WriteBytes(temp_.path() + L"vrel_info", std::string(9000, 'x')));
   SetWindowTextW(GetDlgItem(windows_.dialog(), IDC_UPDATER_LABEL), L"label");
@@ -280,8 +280,8 @@ TEST_F(DownloadTest, InfoFileThenItsPackage) {
   const std::string packagePath = "/download-tests/sequence/setup.bin";
   const std::string package = Content(7000, 11);
   Publish(packagePath, package);
-  StringCchCopyW(g_platformSection, kPlatformSectionChars, L"DownloadTest");
-  Publish(InfoFileUrlPath(), "[DownloadTest]\r\nVersion=2.0.0.0\r\nLocation=" + Narrow(ServedUrl(packagePath)) +
+  StringCchCopyW(g_platformSection, kPlatformSectionChars, L"platform_winxp");
+  Publish(InfoFileUrlPath(), "[platform_winxp]\r\nVersion=2.0.0.0\r\nLocation=" + Narrow(ServedUrl(packagePath)) +
                                  "\r\nInstConfig=/S\r\n");
   BeginInfo();
   ASSERT_TRUE(windows_.WaitForRecords(1, kAtOnceMs)) << capture_.joined();
@@ -300,7 +300,7 @@ TEST_F(DownloadTest, InfoFileThenItsPackage) {
   EXPECT_EQ(temp_.path() + L"vrel_setup.exe", std::wstring(g_destinationBuffer));
   EXPECT_EQ(temp_.path() + L"vrel_info", std::wstring(g_infoFilePath)) << "the Info file's path was lost";
   wchar_t config[64] = {};
-  GetPrivateProfileStringW(L"DownloadTest", L"InstConfig", L"", config, ARRAYSIZE(config), g_infoFilePath);
+  GetPrivateProfileStringW(L"platform_winxp", L"InstConfig", L"", config, ARRAYSIZE(config), g_infoFilePath);
   EXPECT_EQ(L"/S", std::wstring(config));
 }
 

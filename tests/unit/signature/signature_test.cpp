@@ -11,7 +11,10 @@
 #include "info_report.h"
 #include "info_signing.h"
 #include "support/test_support.h"
+#include "base/owners.h"
+#include "info/info_judgement.h"
 #include "info/info_signature.h"
+#include "info/package_check.h"
 
 namespace {
 
@@ -179,10 +182,22 @@ TEST_F(SignatureTest, AFixedSignedFileKeepsItsVerdict) {
     const char* name;
     std::string bytes;
     bool accepted;
-  } rows[] = {{"as committed", fixed, true}, {"one byte changed", changed, false}};
+    bool held; // judged and read as the Download thread does, under its hold
+  } rows[] = {{"as committed", fixed, true, false}, {"one byte changed", changed, false, false},
+              {"held: not to be replaced, written or deleted, yet read", fixed, true, true}};
   for (const auto& row : rows) {
     ASSERT_TRUE(WriteBytes(info_, row.bytes));
     const wchar_t* refusal = FindInfoFileRefusal(info_.c_str(), PLINTHWARE_TEST_INFO_PUBLIC_KEY);
+    if (row.held) {
+      ScopedHandle held(OpenHeldFile(info_.c_str()));
+      ASSERT_TRUE(WriteBytes(dir_.file(L"other"), kInfo));
+      EXPECT_FALSE(MoveFileExW(dir_.file(L"other").c_str(), info_.c_str(), MOVEFILE_REPLACE_EXISTING));
+      EXPECT_FALSE(WriteBytes(info_, kInfo));
+      EXPECT_FALSE(DeleteFileW(info_.c_str()));
+      PlatformValues values;
+      refusal = ReadJudgedInfoFile(held.get(), info_.c_str(), PLINTHWARE_TEST_INFO_PUBLIC_KEY, L"platform_win8", &values);
+      EXPECT_STREQ(L"1.0.0.6", values.version) << "the values could not be read while the file was held";
+    }
     EXPECT_EQ(row.accepted, refusal == nullptr) << row.name << ": " << (refusal ? Narrow(refusal) : "accepted");
   }
 }
