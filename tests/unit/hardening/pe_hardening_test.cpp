@@ -1,5 +1,5 @@
 // The shipped executable's hardening, read from its PE headers: ASLR (with high entropy) and DEP
-// flags, no section both writable and executable, stack canaries compiled in.
+// flags, no section both writable and executable, stack canaries compiled in; and its manifest.
 #include <windows.h>
 
 #include <string>
@@ -105,6 +105,32 @@ TEST_F(PeHardening, ImportsOnlyKnownDlls) {
       EXPECT_EQ(std::string::npos, function.find(prefix)) << function << " is imported";
     }
   }
+}
+
+// The manifest the loader applies: per-monitor DPI awareness (v2, then per-monitor, then
+// system-wide where those are unknown), and no supportedOS, which would make Windows after 6.2
+// report its real version to the platform detection.
+TEST_F(PeHardening, ManifestDeclaresDpiAwarenessAndNoSupportedOs) {
+  HMODULE image = LoadLibraryExW(path_.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  ASSERT_NE(nullptr, image) << GetLastError();
+  HRSRC resource = FindResourceW(image, MAKEINTRESOURCEW(1), reinterpret_cast<LPCWSTR>(RT_MANIFEST));
+  std::string manifest;
+  if (resource)
+    manifest.assign(static_cast<const char*>(LockResource(LoadResource(image, resource))),
+                    SizeofResource(image, resource));
+  FreeLibrary(image);
+  const struct {
+    const char* text;
+    bool present;
+  } rows[] = {
+      {"<dpiAwareness xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">PerMonitorV2, PerMonitor"
+       "</dpiAwareness>", true},
+      {"<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">true/pm</dpiAware>", true},
+      {"supportedOS", false},
+  };
+  ASSERT_FALSE(manifest.empty()) << "no manifest resource";
+  for (const auto& row : rows)
+    EXPECT_EQ(row.present, manifest.find(row.text) != std::string::npos) << row.text << "\n" << manifest;
 }
 
 } // namespace
