@@ -32,12 +32,6 @@ using testing_support::Narrow;
 // Space a push button keeps between its frame and its caption on each side, at 96 DPI.
 const int kButtonMarginPixels = 4;
 
-// The DPI this run is meant for; the screen's must be it, or the run proves nothing.
-int ExpectedDpi() {
-  wchar_t value[16] = {};
-  DWORD length = GetEnvironmentVariableW(L"PLINTHWARE_EXPECTED_DPI", value, ARRAYSIZE(value));
-  return length > 0 && length < ARRAYSIZE(value) ? _wtoi(value) : 96;
-}
 
 class OfferFit : public testing::Test {
 protected:
@@ -55,7 +49,17 @@ protected:
     HDC dc = GetDC(dialog_);
     dpi_ = GetDeviceCaps(dc, LOGPIXELSY);
     ReleaseDC(dialog_, dc);
-    ASSERT_EQ(ExpectedDpi(), dpi_) << "the screen's DPI";
+    // The DPI this run is meant for, or the run proves nothing.
+    std::wstring expected = WindowsPathFromEnvironment(L"PLINTHWARE_EXPECTED_DPI");
+    ASSERT_EQ(expected.empty() ? 96 : _wtoi(expected.c_str()), dpi_) << "the screen's DPI";
+    // The caption icon is as large as the DPI asks (16 pixels at 96).
+    ICONINFO icon = {};
+    BITMAP image = {};
+    ASSERT_TRUE(GetIconInfo(g_smallIcon, &icon));
+    GetObjectW(icon.hbmColor, sizeof image, &image);
+    DeleteObject(icon.hbmColor);
+    DeleteObject(icon.hbmMask);
+    EXPECT_EQ(MulDiv(16, dpi_, 96), image.bmWidth) << "the caption icon";
   }
 
   void TearDown() override {
