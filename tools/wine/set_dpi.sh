@@ -12,8 +12,16 @@ if [ -s "$dir/display" ]; then
   DISPLAY=":$(cat "$dir/display")"
   export DISPLAY
 fi
+# Under load a Wine process now and then fails to start: each write is tried three times.
 for key in 'HKCU\Control Panel\Desktop' 'HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts'; do
-  /usr/lib/wine/wine64 reg add "$key" /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
+  tries=0
+  until /usr/lib/wine/wine64 reg add "$key" /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1; do
+    tries=$((tries + 1))
+    if [ $tries -ge 3 ]; then
+      echo "set_dpi.sh: LogPixels could not be written under $key" >&2
+      exit 1
+    fi
+  done
 done
 wineserver -k </dev/null >/dev/null 2>&1 || true
 wineserver -w </dev/null >/dev/null 2>&1 || true
