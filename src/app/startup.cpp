@@ -79,12 +79,13 @@ int StartInstance(HINSTANCE instance) {
 }
 
 int RunMessageLoop(HINSTANCE instance) {
-  // No IsDialogMessageW: Tab, Enter and Esc keep no dialog meaning in the updater dialog.
   HACCEL accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDA_MAIN));
   MSG msg = {};
   // GetMessageW's -1 (an error) ends the loop as WM_QUIT does.
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-    if (!TranslateAcceleratorW(msg.hwnd, accelerators, &msg)) {
+    // The accelerators first, as ever (in the dialog they command nothing); then the dialog manager
+    // gives Tab, Enter and Esc their meaning in the updater dialog.
+    if (!TranslateAcceleratorW(msg.hwnd, accelerators, &msg) && !IsDialogMessageW(g_dialog, &msg)) {
       TranslateMessage(&msg);
       DispatchMessageW(&msg);
     }

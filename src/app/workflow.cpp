@@ -32,6 +32,7 @@ static void OfferUpdate(const wchar_t* remoteVersion) {
   ShowControl(g_dialog, IDC_UPDATER_INSTALL, SW_SHOW);
   ShowControl(g_dialog, IDC_UPDATER_IGNORE, SW_SHOW);
   ShowWindow(g_dialog, SW_SHOW);
+  SetScreenButton(g_dialog, IDC_UPDATER_INSTALL);
 }
 
 static void OnInfoFileArrived() {
@@ -95,6 +96,7 @@ static void OnInstallerExited(LPARAM outcome) {
   ShowControl(g_dialog, IDC_UPDATER_RESTART_NOW, SW_SHOW);
   ShowControl(g_dialog, IDC_UPDATER_RESTART_LATER, SW_SHOW);
   SetControlText(g_dialog, IDC_UPDATER_STATUS, LookupText(kTextInstalled));
+  SetScreenButton(g_dialog, IDC_UPDATER_RESTART_NOW);
 }
 
 void OnWorkflowMessage(WPARAM code, LPARAM lParam) {

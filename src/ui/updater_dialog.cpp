@@ -1,5 +1,6 @@
 // The updater dialog: sets every text at initialisation, opens the first link of its two SysLink
-// controls, and carries out its six buttons. UI thread.
+// controls, carries out its six buttons, keeps the keyboard's default and focus on the buttons of
+// the screen shown, and its caption icon sharp at the DPI it is shown at. UI thread.
 #include "ui/updater_dialog.h"
 
 #include <commctrl.h>
@@ -7,6 +8,7 @@
 
 #include "base/dialog_controls.h"
 #include "base/shell_state.h"
+#include "base/window_dpi.h"
 #include "download/download_jobs.h"
 #include "info/location_check.h"
 #include "res/resource.h"
@@ -14,7 +16,29 @@
 #include "text/text_table.h"
 #include "update/restart.h"
 
+#ifndef WM_DPICHANGED
+#define WM_DPICHANGED 0x02E0 // Windows 8.1 on; headers for older targets lack it
+#endif
+
 HICON g_smallIcon = nullptr;
+
+// Posted to the dialog after it was activated, once the dialog manager has restored the focus.
+static const UINT kCheckFocusMessage = WM_APP + 1;
+// The default ID of screens without buttons: no control has it, so Enter there commands nothing
+// (without a default the dialog manager would send IDOK, the hidden Download Now).
+static const int kNoButton = 0x7FFF;
+
+// Loads the caption icon at the size for the dialog's DPI; the one it replaces is destroyed.
+static void LoadSmallIcon(HWND dialog) {
+  UINT dpi = WindowDpi(dialog);
+  HICON icon = static_cast<HICON>(LoadImageW(g_instance, MAKEINTRESOURCEW(IDI_PLINTHWARE), IMAGE_ICON,
+                                             SystemMetricForDpi(SM_CXSMICON, dpi),
+                                             SystemMetricForDpi(SM_CYSMICON, dpi), LR_DEFAULTCOLOR));
+  if (!icon) return;
+  SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+  if (g_smallIcon) DestroyIcon(g_smallIcon);
+  g_smallIcon = icon;
+}
 
 static INT_PTR OnInitDialog(HWND dialog) {
   SetControlText(dialog, IDC_UPDATER_PERCENT, L"");
@@ -27,10 +51,7 @@ static INT_PTR OnInitDialog(HWND dialog) {
   SetControlText(dialog, IDC_UPDATER_IGNORE, LookupText(kTextIgnore));
   SetControlText(dialog, IDC_UPDATER_RESTART_NOW, LookupText(kTextRestartNow));
   SetControlText(dialog, IDC_UPDATER_RESTART_LATER, LookupText(kTextRestartLater));
-  g_smallIcon = static_cast<HICON>(LoadImageW(g_instance, MAKEINTRESOURCEW(IDI_PLINTHWARE), IMAGE_ICON,
-                                              GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON),
-                                              LR_DEFAULTCOLOR));
-  if (g_smallIcon) SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(g_smallIcon));
+  LoadSmallIcon(dialog);
   return TRUE;
 }
 
@@ -44,11 +65,12 @@ static bool IsFirstLink(HWND control, const LITEM& clicked) {
   return wcscmp(first.szUrl, clicked.szUrl) == 0 && wcscmp(first.szID, clicked.szID) == 0;
 }
 
-// Only the first anchor of either SysLink opens; every other click and notification is ignored.
+// Only the first anchor of either SysLink opens, clicked or by Enter while it has the focus; every
+// other click and notification is ignored.
 // The texts may come from a Language file that anybody can place beside the program, so only a
 // web page is opened: the shell would start a program, open a share or run any protocol's handler.
 static void OnNotify(HWND dialog, const NMHDR* header) {
-  if (header->code != NM_CLICK) return;
+  if (header->code != NM_CLICK && header->code != NM_RETURN) return;
   const NMLINK* link = reinterpret_cast<const NMLINK*>(header);
   bool ourLink = header->hwndFrom == GetDlgItem(dialog, IDC_UPDATER_STATUS) ||
                  header->hwndFrom == GetDlgItem(dialog, IDC_UPDATER_OFFER);
@@ -73,6 +95,7 @@ static void OnDownloadNow(HWND dialog) {
   ShowProgress(dialog);
   ShowControl(dialog, IDC_UPDATER_DOWNLOAD_NOW, SW_HIDE);
   ShowControl(dialog, IDC_UPDATER_DOWNLOAD_LATER, SW_HIDE);
+  SetScreenButton(dialog, 0);
   BeginInfoFileDownload();
 }
 
@@ -80,6 +103,7 @@ static void OnInstall(HWND dialog) {
   ShowControl(dialog, IDC_UPDATER_OFFER, SW_HIDE);
   ShowControl(dialog, IDC_UPDATER_INSTALL, SW_HIDE);
   ShowControl(dialog, IDC_UPDATER_IGNORE, SW_HIDE);
+  SetScreenButton(dialog, 0);
   ShowProgress(dialog);
   BeginInstallerDownload();
 }
@@ -111,6 +135,23 @@ static INT_PTR OnCommand(HWND dialog, int command) {
   return FALSE;
 }
 
+void SetScreenButton(HWND dialog, int button) {
+  SendMessageW(dialog, DM_SETDEFID, button ? button : kNoButton, 0);
+  if (button && GetActiveWindow() == dialog)
+    SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, button)), TRUE);
+}
+
+// A dialog activated with the focus nowhere visible (restored to a button hidden meanwhile, or
+// left on the dialog when its button was hidden) moves it to the screen's button, if it has one.
+static void CheckFocus(HWND dialog) {
+  HWND focus = GetFocus();
+  if (focus && IsChild(dialog, focus) && IsWindowVisible(focus)) return;
+  LRESULT defaultId = SendMessageW(dialog, DM_GETDEFID, 0, 0);
+  HWND button = HIWORD(defaultId) == DC_HASDEFID ? GetDlgItem(dialog, LOWORD(defaultId)) : nullptr;
+  if (button && IsWindowVisible(button))
+    SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(button), TRUE);
+}
+
 INT_PTR CALLBACK UpdaterDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
   case WM_INITDIALOG:
@@ -120,6 +161,16 @@ INT_PTR CALLBACK UpdaterDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
     return FALSE;
   case WM_COMMAND:
     return OnCommand(dialog, LOWORD(wParam));
+  case WM_ACTIVATE:
+    if (LOWORD(wParam) != WA_INACTIVE) PostMessageW(dialog, kCheckFocusMessage, 0, 0);
+    return FALSE; // the dialog manager restores the focus first
+  case kCheckFocusMessage:
+    CheckFocus(dialog);
+    return TRUE;
+  case WM_DPICHANGED:
+    // The dialog manager of a per-monitor (v2) dialog resizes it and its controls and fonts.
+    LoadSmallIcon(dialog);
+    return FALSE;
   }
   return FALSE;
 }

@@ -99,21 +99,30 @@ TEST_F(OfferScreen, ShowsTheOfferWithItsTextsAndOnlyTheOfferButtons) {
 
 // Wine 8.0's SysLink numbers the links in NM_CLICK by counting the text pieces before them too:
 // the offer link, which follows a sentence, arrives as link 1, which the dialog does not open.
-// The real click is made all the same: this is what a user under Wine gets.
+// The real click is made all the same: this is what a user under Wine gets. First the keyboard:
+// three Tabs from Download Now reach the link, and Enter opens it (NM_RETURN).
 TEST_F(OfferScreen, SupportLinkOpensTheSupportPageAndTheOfferStays) {
   StartOffer(e2e::UpdaterOptions());
-  ASSERT_TRUE(updater_.ClickLink(driver::kOfferLink, 0)) << "no point over the offer link\n" << updater_.Describe();
-  // The address and then a line feed, as two outputs.
+  // The address and then a line feed, as two outputs, `times` times.
   std::string page = driver::Utf8(kSupportPage);
-  EXPECT_TRUE(updater_.WaitUntil(
-      [&] {
-        std::vector<std::string> m = updater_.DebugMessages();
-        for (size_t i = 0; i + 1 < m.size(); ++i)
-          if (m[i] == page && m[i + 1] == "\n") return true;
-        return false;
-      },
-      e2e::kAnswerMs))
-      << "the support page was not opened (under Wine 8.0 the click arrives as link 1)\n" << updater_.Describe();
+  auto opened = [&](int times) {
+    return updater_.WaitUntil(
+        [&] {
+          std::vector<std::string> m = updater_.DebugMessages();
+          int count = 0;
+          for (size_t i = 0; i + 1 < m.size(); ++i) count += m[i] == page && m[i + 1] == "\n";
+          return count >= times;
+        },
+        e2e::kAnswerMs);
+  };
+  ASSERT_TRUE(updater_.WaitForFocus(driver::kDownloadNow, e2e::kAnswerMs)) << updater_.Describe();
+  for (int tab = 0; tab < 3; ++tab) ASSERT_TRUE(updater_.PressKey(VK_TAB));
+  ASSERT_TRUE(updater_.WaitForFocus(driver::kOfferLink, e2e::kAnswerMs)) << updater_.Describe();
+  ASSERT_TRUE(updater_.PressKey(VK_RETURN));
+  EXPECT_TRUE(opened(1)) << "Enter on the focused link opened nothing\n" << updater_.Describe();
+  ASSERT_TRUE(updater_.ClickLink(driver::kOfferLink, 0)) << "no point over the offer link\n" << updater_.Describe();
+  EXPECT_TRUE(opened(2)) << "the support page was not opened (under Wine 8.0 the click arrives as link 1)\n"
+                         << updater_.Describe();
   ExpectOfferScreen();
   EXPECT_TRUE(IsWindowVisible(dialog_));
 }
@@ -139,19 +148,34 @@ TEST_F(OfferScreen, DownloadLaterReportsACompanionProgramThatCannotStart) {
   ExpectInstallMarker();
 }
 
-TEST_F(OfferScreen, CloseBoxActsAsDownloadLater) {
+// The close box, and the keys that end the Offer: Esc is the close box; Enter presses the focused
+// button. Keys are typed into the focused control, which is Download Now when the Offer appears.
+TEST_F(OfferScreen, CloseBoxAndItsKeysActAsDownloadLater) {
   struct CloseCase {
     const char* name;
     bool closeMessage;
+    const char* keys;       // virtual keys typed instead (Tab 0x09, Enter 0x0D, Esc 0x1B), or null
+    int focusBeforeLastKey; // the control that has the focus when the last key is typed
   };
-  const CloseCase kCases[] = {{"WM_SYSCOMMAND SC_CLOSE", false}, {"WM_CLOSE", true}};
+  const CloseCase kCases[] = {{"WM_SYSCOMMAND SC_CLOSE", false, nullptr, 0},
+                              {"WM_CLOSE", true, nullptr, 0},
+                              {"Esc", false, "\x1b", driver::kDownloadNow},
+                              {"Tab, then Enter on Download Later", false, "\t\r", driver::kDownloadLater}};
   for (const CloseCase& c : kCases) {
     SCOPED_TRACE(c.name);
     e2e::DeleteInstallMarker();
     driver::UpdaterProcess updater;
     ASSERT_TRUE(updater.Start(e2e::UpdaterOptions())) << driver::Utf8(updater.startError());
     ASSERT_NE(nullptr, updater.WaitForVisibleDialog(e2e::kShowMs)) << updater.Describe();
-    ASSERT_TRUE(updater.CloseDialog(c.closeMessage));
+    if (!c.keys) {
+      ASSERT_TRUE(updater.CloseDialog(c.closeMessage));
+    }
+    for (const char* key = c.keys; key && *key; ++key) {
+      int focus = key == c.keys ? driver::kDownloadNow : c.focusBeforeLastKey;
+      ASSERT_TRUE(updater.WaitForFocus(focus, e2e::kAnswerMs)) << "no focus on " << focus << "\n" << updater.Describe();
+      ASSERT_TRUE(updater.PressKey(static_cast<WORD>(*key)));
+    }
+    // Download Now would have ended in the network-error box: nothing answers the proxy.
     DWORD exitCode = 1;
     ASSERT_TRUE(updater.WaitForExit(e2e::kEndMs, &exitCode)) << "still running\n" << updater.Describe();
     EXPECT_EQ(0u, exitCode);

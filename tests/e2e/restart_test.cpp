@@ -51,6 +51,8 @@ TEST(Restart, RestartNowAfterAFirstRunRequestsTheRestartAndEndsInOrder) {
   ASSERT_TRUE(updater.WaitForControlText(driver::kStatusLink, kInstalledText, e2e::kShowMs))
       << "no restart offer\n" << updater.Describe();
   ASSERT_TRUE(driver::ReadControl(dialog, driver::kRestartNow).visible) << updater.Describe();
+  // Its screen gives Restart Now the focus (before the witness below takes it away).
+  ASSERT_TRUE(updater.WaitForFocus(driver::kRestartNow, e2e::kAnswerMs)) << updater.Describe();
 
   // A witness with a window in the same session: Wine's restart (wineboot --end-session) ends it.
   std::wstring notepad = e2e::SystemDirectory() + L"\\notepad.exe";

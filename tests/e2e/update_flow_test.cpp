@@ -136,32 +136,42 @@ TEST_F(UpdateFlow, UpdateOfferedKeepsThePercentageOfTheInfoFileDownload) {
   EXPECT_TRUE(driver::ReadControl(dialog, driver::kIgnore).visible);
   EXPECT_GE(e2e::RequestCount(kInfoPath), 1);
 
-  ASSERT_TRUE(updater_.CloseDialog(false));
+  // Esc is the close box; the focus is on Install.
+  ASSERT_TRUE(updater_.WaitForFocus(driver::kInstall, e2e::kAnswerMs)) << updater_.Describe();
+  ASSERT_TRUE(updater_.PressKey(VK_ESCAPE));
   ExpectOrderlyEnd(true);
 }
 
+// Install pressed with Enter, the focus on it: the screen's default, never the hidden Download Now
+// that the dialog began with (which would fetch the Info file again and keep Install shown).
 TEST_F(UpdateFlow, UpdateModeInstallRunsThePackageAndOffersTheRestart) {
   ASSERT_TRUE(served_.Serve(kInfoPath, InfoFile("2.0.0.1")));
   ASSERT_TRUE(served_.ServeFile(kPackagePath, e2e::CompanionPath()));
+  int infoRequests = e2e::RequestCount(kInfoPath);
   Start(L"-update");
   HWND dialog = updater_.WaitForVisibleDialog(e2e::kShowMs);
   ASSERT_NE(nullptr, dialog) << "no update offer\n" << updater_.Describe();
-  ASSERT_TRUE(driver::PressButton(dialog, driver::kInstall));
+  ASSERT_TRUE(updater_.WaitForFocus(driver::kInstall, e2e::kAnswerMs)) << updater_.Describe();
+  ASSERT_TRUE(updater_.PressKey(VK_RETURN));
   ExpectRestartOffered();
+  EXPECT_EQ(infoRequests + 1, e2e::RequestCount(kInfoPath)) << "the Info file was fetched again";
 
   ASSERT_TRUE(driver::PressButton(dialog, driver::kRestartLater));
   ExpectOrderlyEnd(true);
 }
 
+// From the keyboard alone: Enter on Download Now, then Esc on the restart offer, whose focus is on
+// Restart Now, ends as the close box does (the marker, no restart). A second Enter, queued behind
+// the first, finds the Checking screen, which has no button: it commands nothing.
 TEST_F(UpdateFlow, FirstRunDownloadsInstallsAndOffersTheRestart) {
   ASSERT_TRUE(served_.Serve(kInfoPath, InfoFile("2.0.0.1")));
   ASSERT_TRUE(served_.ServeFile(kPackagePath, e2e::CompanionPath()));
+  int infoRequests = e2e::RequestCount(kInfoPath);
   Start(L"");
   HWND dialog = updater_.WaitForVisibleDialog(e2e::kShowMs);
   ASSERT_NE(nullptr, dialog) << "no Offer screen\n" << updater_.Describe();
   // A second start while the Offer shows, in Update mode (which fetches at once), ends at once
-  // with 0 and fetches nothing.
-  int infoRequests = e2e::RequestCount(kInfoPath);
+  // with 0 and fetches nothing; this one still installs.
   std::wstring second = L"\"" + e2e::UpdaterPath() + L"\" -update";
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
@@ -175,11 +185,15 @@ TEST_F(UpdateFlow, FirstRunDownloadsInstallsAndOffersTheRestart) {
   CloseHandle(process.hProcess);
   EXPECT_EQ(0u, exitCode);
   EXPECT_EQ(infoRequests, e2e::RequestCount(kInfoPath)) << "the second start fetched the Info file";
-  ASSERT_TRUE(driver::PressButton(dialog, driver::kDownloadNow));
+  ASSERT_TRUE(updater_.WaitForFocus(driver::kDownloadNow, e2e::kAnswerMs)) << updater_.Describe();
+  ASSERT_TRUE(updater_.PressKey(VK_RETURN));
+  ASSERT_TRUE(updater_.PressKey(VK_RETURN));
   ExpectRestartOffered();
+  EXPECT_EQ(infoRequests + 1, e2e::RequestCount(kInfoPath)) << "Enter started Download Now again";
   EXPECT_TRUE(updater_.DialogEverVisible());
 
-  ASSERT_TRUE(driver::PressButton(dialog, driver::kRestartLater));
+  ASSERT_TRUE(updater_.WaitForFocus(driver::kRestartNow, e2e::kAnswerMs)) << updater_.Describe();
+  ASSERT_TRUE(updater_.PressKey(VK_ESCAPE));
   ExpectOrderlyEnd(true);
 }
 

@@ -33,20 +33,22 @@ std::string Printable(const std::string& text) {
   return out;
 }
 
-static std::string DescribeWindow(HWND window, const char* indent, bool visible) {
+static std::string DescribeWindow(HWND window, const char* indent, bool visible, HWND focus) {
   char head[160];
   snprintf(head, sizeof head, "%s[%s] id %d ", indent, visible ? "visible" : "hidden ", GetDlgCtrlID(window));
-  return head + Utf8(ReadClassName(window)) + " \"" + Printable(Utf8(ReadWindowText(window))) + "\"\n";
+  return head + Utf8(ReadClassName(window)) + " \"" + Printable(Utf8(ReadWindowText(window))) + "\"" +
+         (window == focus ? " (focus)" : "") + "\n";
 }
 
 std::string UpdaterProcess::Describe() {
   std::string out = "--- windows of process " + std::to_string(processId_) +
                     (HasExited() ? " (ended)" : " (running)") + "\n";
+  HWND focus = FocusedWindow();
   for (HWND window : TopLevelWindows(processId_)) {
-    out += DescribeWindow(window, "", IsWindowVisible(window) != FALSE);
+    out += DescribeWindow(window, "", IsWindowVisible(window) != FALSE, focus);
     // A control's own WS_VISIBLE, as ShowWindow left it, whatever its dialog shows.
     for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
-      out += DescribeWindow(child, "    ", (GetWindowLongW(child, GWL_STYLE) & WS_VISIBLE) != 0);
+      out += DescribeWindow(child, "    ", (GetWindowLongW(child, GWL_STYLE) & WS_VISIBLE) != 0, focus);
   }
   out += "--- debugger output\n";
   for (const std::string& message : DebugMessages()) out += "  \"" + Printable(message) + "\"\n";

@@ -159,6 +159,16 @@ public:
   bool DialogEverVisible();
   bool AnyWindowEverVisible();
 
+  // Types `virtualKey` (VK_TAB, VK_RETURN, VK_ESCAPE, ...) as the keyboard would: WM_KEYDOWN and
+  // WM_KEYUP posted to the window of the updater's thread that has the focus (GetGUIThreadInfo),
+  // else to its active window; they pass the updater's own message loop. No Shift: key states
+  // cannot be posted. False when the thread has neither window.
+  bool PressKey(WORD virtualKey);
+  // The window that has the keyboard focus on the dialog's thread, or null.
+  HWND FocusedWindow() const;
+  // Waits until control `controlId` of the updater dialog has the focus.
+  bool WaitForFocus(int controlId, DWORD timeoutMs);
+
   // Sends a menu command to the main window, posted (About opens a modal box).
   bool PostMainCommand(int command);
   // The dialog's close box: WM_SYSCOMMAND SC_CLOSE, or (closeMessage) a plain WM_CLOSE.

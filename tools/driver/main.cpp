@@ -21,6 +21,8 @@ const wchar_t kUsage[] =
     L"                  1006 Install, 1007 Ignore, 1008 Restart Now, 1009 Restart Later)\n"
     L"  link:ID         click the first link of SysLink ID (1002 status, 1010 offer)\n"
     L"  close           the dialog's close box\n"
+    L"  key:NAME        type tab, enter, esc or space (or a virtual-key number) into the focused control\n"
+    L"  focus:ID        wait until control ID of the updater dialog has the keyboard focus\n"
     L"  text:ID=TEXT    wait until control ID shows TEXT\n"
     L"  box[:ID]        wait for a message box, print it, press its button ID (default 1, OK)\n"
     L"  see-box         wait for a message box and print it, leaving it open (for shot:PATH)\n"
@@ -68,6 +70,17 @@ bool RunStep(driver::UpdaterProcess& updater, const std::wstring& step, DWORD ti
   if (name == L"click") return driver::PressButton(updater.UpdaterDialog(), _wtoi(argument.c_str()));
   if (name == L"link") return updater.ClickLink(_wtoi(argument.c_str()), 0);
   if (name == L"close") return updater.CloseDialog(false);
+  if (name == L"key") {
+    const struct {
+      const wchar_t* name;
+      WORD key;
+    } kKeys[] = {{L"tab", VK_TAB}, {L"enter", VK_RETURN}, {L"esc", VK_ESCAPE}, {L"space", VK_SPACE}};
+    WORD key = static_cast<WORD>(_wtoi(argument.c_str()));
+    for (const auto& k : kKeys)
+      if (argument == k.name) key = k.key;
+    return key != 0 && updater.PressKey(key);
+  }
+  if (name == L"focus") return updater.WaitForFocus(_wtoi(argument.c_str()), timeoutMs);
   if (name == L"text") {
     size_t equals = argument.find(L'=');
     if (equals == std::wstring::npos) return false;

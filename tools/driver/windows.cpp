@@ -122,6 +122,36 @@ bool UpdaterProcess::AnswerMessageBox(int button) {
   return box && PressButton(box, button);
 }
 
+HWND UpdaterProcess::FocusedWindow() const {
+  HWND dialog = UpdaterDialog();
+  GUITHREADINFO info = {};
+  info.cbSize = sizeof info;
+  if (!dialog || !GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info)) return nullptr;
+  return info.hwndFocus;
+}
+
+bool UpdaterProcess::PressKey(WORD virtualKey) {
+  HWND dialog = UpdaterDialog();
+  GUITHREADINFO info = {};
+  info.cbSize = sizeof info;
+  if (!dialog || !GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info)) return false;
+  HWND target = info.hwndFocus ? info.hwndFocus : info.hwndActive;
+  // lParam: repeat count 1 and the scan code; a release also has the previous-state and
+  // transition bits.
+  LPARAM down = 1 | (static_cast<LPARAM>(MapVirtualKeyW(virtualKey, MAPVK_VK_TO_VSC)) << 16);
+  return target && PostMessageW(target, WM_KEYDOWN, virtualKey, down) &&
+         PostMessageW(target, WM_KEYUP, virtualKey, down | 0xC0000000);
+}
+
+bool UpdaterProcess::WaitForFocus(int controlId, DWORD timeoutMs) {
+  return WaitUntil(
+      [&] {
+        HWND focus = FocusedWindow();
+        return focus && focus == GetDlgItem(UpdaterDialog(), controlId);
+      },
+      timeoutMs);
+}
+
 bool UpdaterProcess::PostMainCommand(int command) {
   HWND main = MainWindow();
   return main && PostMessageW(main, WM_COMMAND, MAKEWPARAM(command, 0), 0);

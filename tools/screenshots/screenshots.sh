@@ -50,6 +50,11 @@ step "No server answering: the network-error box"
 drive --env http_proxy=http://127.0.0.1:9 --args -update see-box "shot:$work/network-error.bmp" box wait-exit
 installed_version ""
 
+step "The Offer at 144 DPI (150 % display scaling), then back to 96"
+sh "$root/tools/wine/set_dpi.sh" "$wine_dir" 144
+drive dialog "shot:$work/offer-144dpi.bmp" click:2 wait-exit
+sh "$root/tools/wine/set_dpi.sh" "$wine_dir" 96
+
 step "Converting to PNG in $shots"
 for bmp in "$work"/*.bmp; do
   png="$shots/$(basename "${bmp%.bmp}").png"

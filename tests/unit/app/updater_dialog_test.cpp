@@ -85,7 +85,7 @@ void SendLinkNotification(int controlId, UINT code, int linkIndex, const wchar_t
   SendMessageW(g_dialog, WM_NOTIFY, link.hdr.idFrom, reinterpret_cast<LPARAM>(&link));
 }
 
-TEST_F(UpdaterDialogTest, OnlyAClickOnTheFirstLinkOfEitherSysLinkOpensIt) {
+TEST_F(UpdaterDialogTest, OnlyAClickOrEnterOnTheFirstLinkOfEitherSysLinkOpensIt) {
   ASSERT_EQ(1, StartTestUpdater(0));
   // A status text with two anchors, as an override may give it.
   SetWindowTextW(GetDlgItem(g_dialog, IDC_UPDATER_STATUS),
@@ -101,7 +101,7 @@ TEST_F(UpdaterDialogTest, OnlyAClickOnTheFirstLinkOfEitherSysLinkOpensIt) {
   } const kCases[] = {
       {IDC_UPDATER_OFFER, NM_CLICK, 0, "http://www.orvane.com/support/plinthware/", true},
       {IDC_UPDATER_STATUS, NM_CLICK, 1, "http://127.0.0.1:9/status-second", false},
-      {IDC_UPDATER_STATUS, NM_RETURN, 0, "http://127.0.0.1:9/status-first", false},
+      {IDC_UPDATER_STATUS, NM_RETURN, 0, "http://127.0.0.1:9/status-first", true}, // Enter on the focused link
       {IDC_UPDATER_OFFER, NM_CLICK, 0, "http://127.0.0.1:9/not-a-link-of-the-control", false},
       {IDC_UPDATER_DOWNLOAD_NOW, NM_CLICK, 0, "http://127.0.0.1:9/button", false},
       {IDC_UPDATER_STATUS, NM_CLICK, 0, "http://127.0.0.1:9/status-first", true},

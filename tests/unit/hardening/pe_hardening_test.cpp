@@ -1,5 +1,5 @@
 // The shipped executable's hardening, read from its PE headers: ASLR (with high entropy) and DEP
-// flags, no section both writable and executable, stack canaries compiled in.
+// flags, no section both writable and executable, stack canaries compiled in; and its manifest.
 #include <windows.h>
 
 #include <string>
@@ -117,6 +117,24 @@ TEST_F(PeHardening, ImportsNothingThatXpX64Lacks) {
       EXPECT_EQ(std::string::npos, function.find(name)) << function << " is imported";
     }
   }
+}
+
+// The manifest the loader applies: per-monitor DPI awareness (v2, then per-monitor, then
+// system-wide where those are unknown), and no supportedOS, which would make Windows after 6.2
+// report its real version to the platform detection.
+TEST_F(PeHardening, ManifestDeclaresDpiAwarenessAndNoSupportedOs) {
+  HMODULE image = LoadLibraryExW(path_.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  HRSRC resource = image ? FindResourceW(image, MAKEINTRESOURCEW(1), reinterpret_cast<LPCWSTR>(RT_MANIFEST)) : nullptr;
+  ASSERT_NE(nullptr, resource) << "no manifest resource: " << GetLastError();
+  std::string manifest(static_cast<const char*>(LockResource(LoadResource(image, resource))),
+                       SizeofResource(image, resource));
+  FreeLibrary(image);
+  const std::pair<const char*, bool> rows[] = {
+      {"<dpiAwareness xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">PerMonitorV2, PerMonitor<", true},
+      {"<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">true/pm</dpiAware>", true},
+      {"supportedOS", false}};
+  for (const auto& row : rows)
+    EXPECT_EQ(row.second, manifest.find(row.first) != std::string::npos) << row.first << "\n" << manifest;
 }
 
 } // namespace

@@ -1,7 +1,8 @@
 // Every shipped language on the real updater dialog, created in this process from template 129
 // with the Override table built from the Language file: each text fits its control as the
 // template sizes it, measured in the control's own font, and the offer's link opens the support
-// page. The template is never resized for a language: wordings are chosen to fit.
+// page. The template is never resized for a language: wordings are chosen to fit. CTest runs it at
+// 96 DPI and, in a prefix of its own, at 120, 144 and 192 (PLINTHWARE_EXPECTED_DPI).
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -28,8 +29,9 @@ using testing_support::Narrow;
 #define LM_GETIDEALSIZE LM_GETIDEALHEIGHT // the same message with a width; older SDK headers lack the name
 #endif
 
-// Space a push button keeps between its frame and its caption on each side.
+// Space a push button keeps between its frame and its caption on each side, at 96 DPI.
 const int kButtonMarginPixels = 4;
+
 
 class OfferFit : public testing::Test {
 protected:
@@ -44,6 +46,20 @@ protected:
     ASSERT_NE(nullptr, dialog_) << GetLastError();
     ShowWindow(dialog_, SW_SHOW);
     UpdateWindow(dialog_);
+    HDC dc = GetDC(dialog_);
+    dpi_ = GetDeviceCaps(dc, LOGPIXELSY);
+    ReleaseDC(dialog_, dc);
+    // The DPI this run is meant for, or the run proves nothing.
+    std::wstring expected = WindowsPathFromEnvironment(L"PLINTHWARE_EXPECTED_DPI");
+    ASSERT_EQ(expected.empty() ? 96 : _wtoi(expected.c_str()), dpi_) << "the screen's DPI";
+    // The caption icon is as large as the DPI asks (16 pixels at 96).
+    ICONINFO icon = {};
+    BITMAP image = {};
+    ASSERT_TRUE(GetIconInfo(g_smallIcon, &icon));
+    GetObjectW(icon.hbmColor, sizeof image, &image);
+    DeleteObject(icon.hbmColor);
+    DeleteObject(icon.hbmMask);
+    EXPECT_EQ(MulDiv(16, dpi_, 96), image.bmWidth) << "the caption icon";
   }
 
   void TearDown() override {
@@ -86,7 +102,7 @@ protected:
     GetTextExtentPoint32W(dc, caption, lstrlenW(caption), &extent);
     SelectObject(dc, old);
     ReleaseDC(button, dc);
-    int room = client.right - 2 * (GetSystemMetrics(SM_CXEDGE) + kButtonMarginPixels);
+    int room = client.right - 2 * (GetSystemMetrics(SM_CXEDGE) + MulDiv(kButtonMarginPixels, dpi_, 96));
     EXPECT_GT(extent.cx, 0) << language.name << " button " << controlId;
     EXPECT_LE(extent.cx, room) << language.name << " button " << controlId << " \"" << Narrow(caption) << "\" is "
                                << extent.cx << " pixels wide, the button has room for " << room;
@@ -94,6 +110,7 @@ protected:
   }
 
   HWND dialog_ = nullptr;
+  int dpi_ = 96;
 };
 
 // The measure itself: English fits, and a text one line longer than the offer link holds does not.
