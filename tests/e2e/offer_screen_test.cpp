@@ -97,12 +97,15 @@ TEST_F(OfferScreen, ShowsTheOfferWithItsTextsAndOnlyTheOfferButtons) {
   EXPECT_FALSE(updater_.MainWindowEverVisible()) << updater_.Describe();
 }
 
-// Wine 8.0's SysLink numbers the links in NM_CLICK by counting the text pieces before them too:
-// the offer link, which follows a sentence, arrives as link 1, which the dialog does not open.
-// The real click is made all the same: this is what a user under Wine gets.
+// A real click on the offer text's one link, which follows a sentence: the shell is asked to open
+// the support page (the prefix's link handler records it), and the updater names it.
 TEST_F(OfferScreen, SupportLinkOpensTheSupportPageAndTheOfferStays) {
-  StartOffer(e2e::UpdaterOptions());
+  e2e::CommandRecord opened;
+  driver::LaunchOptions options = e2e::UpdaterOptions();
+  options.environment.push_back(opened.Setting());
+  StartOffer(options);
   ASSERT_TRUE(updater_.ClickLink(driver::kOfferLink, 0)) << "no point over the offer link\n" << updater_.Describe();
+  ASSERT_TRUE(opened.WaitForRecord(e2e::kAnswerMs)) << "nothing was opened\n" << updater_.Describe();
   // The address and then a line feed, as two outputs.
   std::string page = driver::Utf8(kSupportPage);
   EXPECT_TRUE(updater_.WaitUntil(
@@ -113,9 +116,10 @@ TEST_F(OfferScreen, SupportLinkOpensTheSupportPageAndTheOfferStays) {
         return false;
       },
       e2e::kAnswerMs))
-      << "the support page was not opened (under Wine 8.0 the click arrives as link 1)\n" << updater_.Describe();
+      << updater_.Describe();
   ExpectOfferScreen();
   EXPECT_TRUE(IsWindowVisible(dialog_));
+  EXPECT_EQ(std::vector<std::string>{page}, opened.OpenedAddresses()) << opened.Text();
 }
 
 TEST_F(OfferScreen, DownloadLaterWritesTheMarkerAndStopsAndUnregistersTheCompanion) {
