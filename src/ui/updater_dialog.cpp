@@ -55,14 +55,26 @@ static INT_PTR OnInitDialog(HWND dialog) {
   return TRUE;
 }
 
-// Whether the clicked link is the control's first one. Wine's SysLink counts the text before a
-// link in NMLINK's index, so the control itself is asked which link comes first.
-static bool IsFirstLink(HWND control, const LITEM& clicked) {
+// The index a notification `code` gives the control's first link. Windows counts links only, so
+// 0. Wine's SysLink numbers a mouse click by every piece of the text, so there the first link of a
+// text that does not open with an anchor (one piece of text before it) comes as 1; any other
+// link has a higher number on both.
+static int FirstLinkIndex(HWND control, UINT code) {
+  if (code != NM_CLICK || !GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version")) return 0;
+  wchar_t opening[3] = {};
+  GetWindowTextW(control, opening, ARRAYSIZE(opening));
+  return _wcsnicmp(opening, L"<a", 2) == 0 ? 0 : 1;
+}
+
+// Whether the notified link is the control's first one: its index decides; the address and ID
+// must also be the control's own, so that only what the control shows is opened.
+static bool IsFirstLink(HWND control, const NMLINK& link) {
+  if (link.item.iLink != FirstLinkIndex(control, link.hdr.code)) return false;
   LITEM first = {};
   first.mask = LIF_ITEMINDEX | LIF_ITEMID | LIF_URL;
   first.iLink = 0;
   if (!SendMessageW(control, LM_GETITEM, 0, reinterpret_cast<LPARAM>(&first))) return false;
-  return wcscmp(first.szUrl, clicked.szUrl) == 0 && wcscmp(first.szID, clicked.szID) == 0;
+  return wcscmp(first.szUrl, link.item.szUrl) == 0 && wcscmp(first.szID, link.item.szID) == 0;
 }
 
 // Only the first anchor of either SysLink opens, clicked or by Enter while it has the focus; every
@@ -74,7 +86,7 @@ static void OnNotify(HWND dialog, const NMHDR* header) {
   const NMLINK* link = reinterpret_cast<const NMLINK*>(header);
   bool ourLink = header->hwndFrom == GetDlgItem(dialog, IDC_UPDATER_STATUS) ||
                  header->hwndFrom == GetDlgItem(dialog, IDC_UPDATER_OFFER);
-  if (!ourLink || !IsFirstLink(header->hwndFrom, link->item)) return;
+  if (!ourLink || !IsFirstLink(header->hwndFrom, *link)) return;
   if (!IsAllowedLocation(link->item.szUrl)) {
     OutputDebugStringW(L"link refused: not an http:// or https:// address\n");
     return;

@@ -163,6 +163,19 @@ bool CommandRecord::WaitForRecord(DWORD timeoutMs) const {
 
 std::string CommandRecord::Text() const { return testing_support::ReadBytes(path_); }
 
+std::vector<std::string> CommandRecord::OpenedAddresses() const {
+  WaitForCompanionsToEnd(kEndMs);
+  std::vector<std::string> addresses;
+  std::string text = Text();
+  // Each run of the link handler: ["<program>" "<address>"]
+  for (size_t end = text.find("\"]\r\n"); end != std::string::npos; end = text.find("\"]\r\n", end + 1)) {
+    size_t start = text.rfind(" \"", end);
+    if (start != std::string::npos && text.compare(start + 2, 4, "http") == 0)
+      addresses.push_back(text.substr(start + 2, end - start - 2));
+  }
+  return addresses;
+}
+
 PlacedCompanion::PlacedCompanion() {
   std::wstring target = SystemDirectory() + L"\\qentraSvc.exe";
   placed_ = record_.ready() && CopyFileW(CompanionPath().c_str(), target.c_str(), FALSE);

@@ -81,6 +81,9 @@ public:
   driver::EnvironmentSetting Setting() const;
   bool WaitForRecord(DWORD timeoutMs) const; // a run has written its line
   std::string Text() const;                  // every line so far: "[command line]\r\n" each
+  // The addresses the test prefix's link handler, this program (tools/wine/fixture.sh), was
+  // asked to open, in order, once every running qentraSvc.exe has ended.
+  std::vector<std::string> OpenedAddresses() const;
 
 private:
   testing_support::TempDir folder_;

@@ -43,6 +43,7 @@ TEST(Restart, RestartNowAfterAFirstRunRequestsTheRestartAndEndsInOrder) {
   options.environment.push_back({L"http_proxy", proxy, false});
   options.environment.push_back({L"PLINTHWARE_PACKAGE_RECORD", record, false});
   options.environment.push_back(companion.record().Setting());
+  int packageRequests = e2e::RequestCount(kPackagePath);
   driver::UpdaterProcess updater;
   ASSERT_TRUE(updater.Start(options)) << driver::Utf8(updater.startError());
   HWND dialog = updater.WaitForVisibleDialog(e2e::kShowMs);
@@ -84,7 +85,7 @@ TEST(Restart, RestartNowAfterAFirstRunRequestsTheRestartAndEndsInOrder) {
   EXPECT_EQ(L"vrel_setup.exe /S", runs[0].commandLine);
   EXPECT_TRUE(runs[0].silent);
   EXPECT_EQ(0, runs[0].exitCode);
-  EXPECT_GE(e2e::RequestCount(kPackagePath), 1) << "the package was not fetched from nginx";
+  EXPECT_EQ(packageRequests + 1, e2e::RequestCount(kPackagePath)) << "the package was not fetched from nginx once";
 }
 
 } // namespace

@@ -11,7 +11,12 @@ import sys
 # Bottom first; folders on one line are one layer and may not include each other.
 LAYERS = [("res", "base"), ("text", "system", "info"), ("download",), ("update",), ("ui",), ("app",)]
 RANK = {folder: rank for rank, folders in enumerate(LAYERS) for folder in folders}
-INCLUDE = re.compile(r'^\s*#\s*include\s+"([^/"]+)/[^"]*"')
+# Folders that may include less than their layer allows: info, the Info-file library InfoCheck
+# shares, builds on base alone.
+ONLY = {"info": {"base"}}
+# Both forms: src is a public include folder, so <app/workflow.h> compiles as well as "app/...".
+# An angle include of a folder that is no layer is a system header.
+INCLUDE = re.compile(r'^\s*#\s*include\s*(["<])([^/">]+)/[^">]*[">]')
 
 
 def main(src):
@@ -25,10 +30,10 @@ def main(src):
             continue
         for number, line in enumerate(path.read_text(encoding="utf-8", errors="replace").splitlines(), 1):
             match = INCLUDE.match(line)
-            if not match or match.group(1) == folder:
+            if not match or match.group(2) == folder or (match.group(1) == "<" and match.group(2) not in RANK):
                 continue
-            target = match.group(1)
-            if target not in RANK or RANK[target] >= RANK[folder]:
+            target = match.group(2)
+            if target not in RANK or RANK[target] >= RANK[folder] or target not in ONLY.get(folder, {target}):
                 faults.append(f"{path}:{number}: {folder}/ includes {target}/: {line.strip()}")
     for fault in faults:
         print(fault)

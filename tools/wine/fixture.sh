@@ -1,8 +1,10 @@
 #!/bin/sh
 # Sets up and tears down what the tests run in: an Xvfb display and a private Wine prefix.
-#   fixture.sh WINE_DIR setup|cleanup
+#   fixture.sh WINE_DIR setup [LINK_HANDLER] | fixture.sh WINE_DIR cleanup
 # setup starts Xvfb (its display number goes to WINE_DIR/display), creates the prefix once and
 # keeps one wineserver running; cleanup ends both, so that a test run leaves no process behind.
+# LINK_HANDLER (a Windows program's Unix path) becomes the prefix's program for http and https
+# addresses, in place of winebrowser, which would hand them to the host's browser.
 set -eu
 mkdir -p "$1"
 # Absolute: Wine refuses a relative WINEPREFIX.
@@ -70,6 +72,14 @@ setup)
     /usr/lib/wine/wine64 reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
       /v "$face" /t REG_MULTI_SZ /d 'wqy-microhei.ttc,WenQuanYi Micro Hei' /f >/dev/null 2>&1
   done
+  # Wine's ShellExecuteW reads HKEY_CLASSES_ROOT from HKLM only, not from HKCU\Software\Classes.
+  if [ -n "${3:-}" ]; then
+    handler="Z:$(printf '%s' "$3" | tr / '\\')"
+    for protocol in http https; do
+      /usr/lib/wine/wine64 reg add "HKLM\\Software\\Classes\\$protocol\\shell\\open\\command" /ve \
+        /d "\"$handler\" \"%1\"" /f >/dev/null 2>&1
+    done
+  fi
   wineserver -w </dev/null >/dev/null 2>&1
   wineserver -p </dev/null >/dev/null 2>&1
   echo "Wine prefix $WINEPREFIX ready on display $DISPLAY"
@@ -80,7 +90,7 @@ cleanup)
   stop_xvfb
   ;;
 *)
-  echo "usage: fixture.sh WINE_DIR setup|cleanup" >&2
+  echo "usage: fixture.sh WINE_DIR setup [LINK_HANDLER] | fixture.sh WINE_DIR cleanup" >&2
   exit 2
   ;;
 esac

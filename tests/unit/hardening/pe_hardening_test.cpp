@@ -7,16 +7,17 @@
 #include <gtest/gtest.h>
 
 #include "pe_image.h"
+#include "support/test_support.h"
 
 namespace {
 
 using hardening_testing::PeImage;
 using hardening_testing::ReadPeImage;
 
-// The built updater, from the environment CTest gives this program (a Unix path under Wine).
-std::wstring UpdaterExe() {
+// A built file, from the environment CTest gives this program (a Unix path under Wine).
+std::wstring PathFromEnvironment(const wchar_t* name) {
   wchar_t value[2048] = {};
-  DWORD length = GetEnvironmentVariableW(L"PLINTHWARE_UPDATER_EXE", value, ARRAYSIZE(value));
+  DWORD length = GetEnvironmentVariableW(name, value, ARRAYSIZE(value));
   if (length == 0 || length >= ARRAYSIZE(value)) return std::wstring();
   std::wstring path = value;
   if (!path.empty() && path[0] == L'/') {
@@ -36,7 +37,7 @@ bool HasSymbol(const PeImage& image, const std::string& name) {
 class PeHardening : public ::testing::Test {
 protected:
   void SetUp() override {
-    path_ = UpdaterExe();
+    path_ = PathFromEnvironment(L"PLINTHWARE_UPDATER_EXE");
     ASSERT_FALSE(path_.empty()) << "PLINTHWARE_UPDATER_EXE is not set: run through CTest";
     image_ = ReadPeImage(path_);
     ASSERT_TRUE(image_.valid) << image_.problem;
@@ -80,6 +81,16 @@ TEST_F(PeHardening, StackProtectorIsCompiledIn) {
   }
   // The guard is referenced from the code, not only linked in.
   EXPECT_TRUE(HasSymbol(image_, ".refptr.__stack_chk_guard")) << "no function reads the stack canary";
+  // The guard is defined by the entry point's object, so the image alone would pass without one
+  // protected library: each needs objects that reference it ("LIB:OBJECT: U __stack_chk_guard").
+  const std::string symbols = testing_support::ReadBytes(PathFromEnvironment(L"PLINTHWARE_LIBRARY_SYMBOLS"));
+  ASSERT_FALSE(symbols.empty()) << "no symbol listing of the product libraries";
+  for (const char* library : {"libplinthware_base.a:", "libplinthware_info.a:", "libplinthware_core.a:"}) {
+    bool guarded = false;
+    for (size_t at = symbols.find(library); at != std::string::npos && !guarded; at = symbols.find(library, at + 1))
+      guarded = symbols.substr(at, symbols.find('\n', at) - at).find(" U __stack_chk_guard") != std::string::npos;
+    EXPECT_TRUE(guarded) << library << " has no function that reads the stack canary";
+  }
 }
 
 // Every library the loader maps before wWinMain runs must be one of Windows' KnownDLLs, which

@@ -188,14 +188,22 @@ TEST_F(OfferFit, TheOfferLinkOpensTheSupportPageInEveryLanguage) {
     second.iLink = 1;
     EXPECT_FALSE(SendMessageW(offer, LM_GETITEM, 0, reinterpret_cast<LPARAM>(&second))) << "more than one link";
 
-    // A click as the control reports it: the dialog opens the address and says so.
+    // A real click on the link, which the control reports in its own numbering: the dialog opens
+    // the address and says so.
+    RECT client = {};
+    GetClientRect(offer, &client);
+    LPARAM where = -1;
+    for (int y = 1; where < 0 && y < client.bottom; y += 2) {
+      for (int x = 0; where < 0 && x < client.right; x += 2) {
+        LHITTESTINFO hit = {{x, y}, {}};
+        if (SendMessageW(offer, LM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)) && hit.item.iLink == 0)
+          where = MAKELPARAM(x, y);
+      }
+    }
+    ASSERT_NE(-1, where) << "no point over the link";
     testing_support::DebugOutputCapture output;
-    NMLINK click = {};
-    click.hdr.hwndFrom = offer;
-    click.hdr.idFrom = IDC_UPDATER_OFFER;
-    click.hdr.code = NM_CLICK;
-    click.item = item;
-    SendMessageW(dialog_, WM_NOTIFY, IDC_UPDATER_OFFER, reinterpret_cast<LPARAM>(&click));
+    SendMessageW(offer, WM_LBUTTONDOWN, MK_LBUTTON, where);
+    SendMessageW(offer, WM_LBUTTONUP, 0, where);
     EXPECT_TRUE(output.WaitFor("http://www.orvane.com/support/plinthware/", 5000)) << output.joined();
 
     TearDown();
