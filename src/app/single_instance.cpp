@@ -58,10 +58,13 @@ void BringRunningUpdaterToFront() {
 } // namespace
 
 bool SingleInstanceName(HANDLE token, wchar_t* name, size_t chars) {
-  BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE] = {};
+  union { // aligned for TOKEN_USER, which the call checks
+    TOKEN_USER user;
+    BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  } buffer = {};
   DWORD size = 0;
-  if (!GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size)) return false;
-  const SID* sid = static_cast<const SID*>(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid);
+  if (!GetTokenInformation(token, TokenUser, &buffer, sizeof buffer, &size)) return false;
+  const SID* sid = static_cast<const SID*>(buffer.user.User.Sid);
   return SUCCEEDED(StringCchCopyW(name, chars, kMutexPrefix)) && AppendSidText(sid, name, chars);
 }
 
