@@ -77,7 +77,8 @@ bool WaitForSuccess(HANDLE process) {
 // The pinned publisher's check of the held package; one debugger line names a refusal and its code.
 bool PublisherAccepted(HANDLE file) {
   PublisherCheck check = {};
-  if (file != INVALID_HANDLE_VALUE && CheckPackagePublisher(g_destinationBuffer, file, kPackagePublisher, kPackagePublisherKeys, &check))
+  if (file != INVALID_HANDLE_VALUE &&
+      CheckPackagePublisher(g_destinationBuffer, file, kPackagePublisher, kPackagePublisherKeys, &check))
     return true;
   wchar_t line[128 + kPublisherNameChars] = {};
   if (file == INVALID_HANDLE_VALUE) {
