@@ -243,6 +243,8 @@ TEST_F(Authenticity, APinnedBuildRunsOnlyThePinnedPublishersPackage) {
        "package refused: other publisher \"Plinthware Test Publisher?.example\" (0x800B010F)", kInstallFailed, true},
       {"the name as OU, no CN", pinned, InfoFile(http, ""), Package(L"vrel_setup_1.0.0.6_ou.exe"), true,
        "package refused: other publisher \"\" (0x800B010F)", kInstallFailed, true},
+      {"the name and a second CN", pinned, InfoFile(http, ""), Package(L"vrel_setup_1.0.0.6_twocn.exe"), true,
+       "package refused: other publisher \"\" (0x800B010F)", kInstallFailed, true},
       {"the name, for serverAuth only", pinned, InfoFile(http, ""), Package(L"vrel_setup_1.0.0.6_serverauth.exe"), true,
        "package refused: not for code signing (0x800B0110)", kInstallFailed, true},
       {"default build, unsigned", &defaultUpdater_, InfoFile(http, ""), unsigned_, true, nullptr, nullptr, true},

@@ -7,9 +7,9 @@
 #   rekeyed.crt/.key             code signing, "Plinthware Test Publisher" with a key of its own
 #   chained.crt/.key             code signing, "Plinthware Test Publisher", issued by intermediate.crt
 #                                (the PEM holds both, so a signature carries the intermediate)
-#   nul.crt, ou.crt, serverauth.crt (.key: the publisher's key) look-alikes of the publisher:
-#                                CN "Plinthware Test Publisher<NUL>.example"; no CN but that OU;
-#                                the exact CN for serverAuth only
+#   nul.crt, ou.crt, twocn.crt, serverauth.crt (.key: the publisher's key) look-alikes of the
+#                                publisher: CN "Plinthware Test Publisher<NUL>.example"; no CN but
+#                                that OU; that CN and a second one; the exact CN for serverAuth only
 #   publisher_keys.h             PLINTHWARE_TEST_PUBLISHER_KEYS: SHA-256 of publisher's and
 #                                chained's DER SubjectPublicKeyInfo, as the pinned test builds pin them
 #   localhost.crt/.key           TLS server, localhost
@@ -143,6 +143,9 @@ PY
 look_alike nul code
 openssl req -new -key "$out/publisher.key" -out "$work/ou.csr" -subj "/O=Plinthware Tests/OU=Plinthware Test Publisher"
 look_alike ou code
+openssl req -new -key "$out/publisher.key" -out "$work/twocn.csr" \
+  -subj "/O=Plinthware Tests/CN=Plinthware Test Publisher/CN=Other Test Publisher"
+look_alike twocn code
 openssl req -new -key "$out/publisher.key" -out "$work/serverauth.csr" -subj "/O=Plinthware Tests/CN=Plinthware Test Publisher"
 look_alike serverauth server_only
 
