@@ -19,13 +19,13 @@ extern const wchar_t kPackagePublisherKeys[];
 const int kPublisherNameChars = 256;
 
 enum PublisherVerdict {
-  kPublisherMatches,      // signed, digest right, chain trusted and in time, the pinned name
+  kPublisherMatches,      // signed, digest right, chain trusted and in time, the pinned name (and key)
   kPublisherNoSignature,  // no Authenticode signature at all
   kPublisherBadDigest,    // signed, but the file is not what was signed
   kPublisherUntrusted,    // the signer's chain does not end in a trusted root (or is distrusted)
   kPublisherExpired,      // a certificate of the chain is not valid now
   kPublisherWrongUsage,   // the signer's certificate is not for code signing
-  kPublisherOther,        // a good signature by someone else: not exactly one CN, the pinned name
+  kPublisherOther,        // a good signature by someone else: no single CN equal to the pinned name
   kPublisherOtherKey,     // the pinned name, but none of the pinned keys
   kPublisherNotVerified,  // anything else that kept the signature from being verified
 };
