@@ -77,13 +77,17 @@ bool WaitForSuccess(HANDLE process) {
 // The pinned publisher's check of the held package; one debugger line names a refusal and its code.
 bool PublisherAccepted(HANDLE file) {
   PublisherCheck check = {};
-  if (file != INVALID_HANDLE_VALUE && CheckPackagePublisher(g_destinationBuffer, file, kPackagePublisher, &check))
+  if (file != INVALID_HANDLE_VALUE &&
+      CheckPackagePublisher(g_destinationBuffer, file, kPackagePublisher, kPackagePublisherKeys, &check))
     return true;
   wchar_t line[128 + kPublisherNameChars] = {};
   if (file == INVALID_HANDLE_VALUE) {
     StringCchPrintfW(line, ARRAYSIZE(line), L"package refused: cannot be opened (error %lu)\n", GetLastError());
   } else if (check.verdict == kPublisherOther) {
     StringCchPrintfW(line, ARRAYSIZE(line), L"package refused: other publisher \"%s\" (0x%08lX)\n", check.signer,
+                     static_cast<unsigned long>(check.code));
+  } else if (check.verdict == kPublisherOtherKey) {
+    StringCchPrintfW(line, ARRAYSIZE(line), L"package refused: other key %s (0x%08lX)\n", check.key,
                      static_cast<unsigned long>(check.code));
   } else {
     StringCchPrintfW(line, ARRAYSIZE(line), L"package refused: %s (0x%08lX)\n", PublisherVerdictText(check.verdict),

@@ -84,7 +84,7 @@ struct Case {
   std::string info;             // the Info file served at the fixed address
   std::string package;          // the package's bytes, served at kPackagePath
   bool rootTrusted;             // the test root is in the prefix's Root store
-  const char* refusal;          // null: installs; else the start of the debugger line naming the refusal ("": any)
+  const char* refusal;          // null: installs; else the start of the debugger line naming the refusal
   const wchar_t* box;           // the box of a refusal
   bool packageFetched;          // a refused package was requested (false: no GET ever reached nginx)
 };
@@ -197,7 +197,9 @@ protected:
 };
 
 // The pinned build runs only what the pinned publisher signed, under a trusted root, in time, and
-// byte for byte; with a Sha256 as well, both must hold. Every refusal is the text-15 box with one
+// byte for byte, with a leaf for code signing whose one CN is the name and whose key is one of the
+// two pinned (publisher's, chained's); with a Sha256 as well, both must hold. The look-alikes
+// share the publisher's key, so only their names and usage refuse them. Every refusal is the text-15 box with one
 // debugger line naming the reason and its code, nothing run and the package deleted.
 TEST_F(Authenticity, APinnedBuildRunsOnlyThePinnedPublishersPackage) {
   const std::string http = std::string("http://download.orvane.com") + kPackagePath;
@@ -208,6 +210,7 @@ TEST_F(Authenticity, APinnedBuildRunsOnlyThePinnedPublishersPackage) {
   changed[changed.size() / 2] ^= 0x01; // in the installer's data, well before the signature
   const std::string signedSha256 = e2e::Sha256Hex(packages_ + L"\\vrel_setup_1.0.0.6_publisher.exe");
   const std::string unsignedSha256 = e2e::Sha256Hex(packages_ + L"\\vrel_setup_1.0.0.6.exe");
+  const std::string otherSha256 = e2e::Sha256Hex(packages_ + L"\\vrel_setup_1.0.0.6_other.exe");
   ASSERT_EQ(64u, signedSha256.size());
   ASSERT_EQ(64u, unsignedSha256.size());
   const std::wstring* pinned = &pinnedUpdater_;
@@ -227,6 +230,23 @@ TEST_F(Authenticity, APinnedBuildRunsOnlyThePinnedPublishersPackage) {
        "package refused: expired (0x800B0101)", kInstallFailed, true},
       {"signed, Sha256 of another package", pinned, InfoFile(http, unsignedSha256), signed_, true,
        "package refused: Sha256 does not match", kInstallFailed, true},
+      {"unsigned, with its own Sha256", pinned, InfoFile(http, unsignedSha256), unsigned_, true,
+       "package refused: no signature (0x800B0100)", kInstallFailed, true},
+      {"another publisher, with its own Sha256", pinned, InfoFile(http, otherSha256),
+       Package(L"vrel_setup_1.0.0.6_other.exe"), true,
+       "package refused: other publisher \"Other Test Publisher\" (0x800B010F)", kInstallFailed, true},
+      {"under an intermediate, the second key", pinned, InfoFile(http, ""), Package(L"vrel_setup_1.0.0.6_chained.exe"),
+       true, nullptr, nullptr, true},
+      {"the name, a key not pinned", pinned, InfoFile(http, ""), Package(L"vrel_setup_1.0.0.6_rekeyed.exe"), true,
+       "package refused: other key ", kInstallFailed, true},
+      {"the name, a NUL and more in the CN", pinned, InfoFile(http, ""), Package(L"vrel_setup_1.0.0.6_nul.exe"), true,
+       "package refused: other publisher \"Plinthware Test Publisher?.example\" (0x800B010F)", kInstallFailed, true},
+      {"the name as OU, no CN", pinned, InfoFile(http, ""), Package(L"vrel_setup_1.0.0.6_ou.exe"), true,
+       "package refused: other publisher \"\" (0x800B010F)", kInstallFailed, true},
+      {"the name and a second CN", pinned, InfoFile(http, ""), Package(L"vrel_setup_1.0.0.6_twocn.exe"), true,
+       "package refused: other publisher \"\" (0x800B010F)", kInstallFailed, true},
+      {"the name, for serverAuth only", pinned, InfoFile(http, ""), Package(L"vrel_setup_1.0.0.6_serverauth.exe"), true,
+       "package refused: not for code signing (0x800B0110)", kInstallFailed, true},
       {"default build, unsigned", &defaultUpdater_, InfoFile(http, ""), unsigned_, true, nullptr, nullptr, true},
   };
   for (const Case& c : cases) Run(c);
@@ -243,12 +263,13 @@ TEST_F(Authenticity, HttpsDownloadsOnlyUnderAGoodCertificate) {
   const std::string package = Package(L"vrel_setup_1.0.0.6.exe");
   auto at = [](const std::string& port) { return "https://localhost:" + port + kPackagePath; };
   const std::wstring* build = &defaultUpdater_;
+  const char kBadCertificate[] = "download failed: result 0x800C0019\n"; // INET_E_INVALID_CERTIFICATE
 
   const Case cases[] = {
       {"trusted certificate", build, InfoFile(at(good), ""), package, true, nullptr, nullptr, true},
-      {"root not trusted", build, InfoFile(at(good), ""), package, false, "", kNetworkError, false},
-      {"wrong host name", build, InfoFile(at(wrong), ""), package, true, "", kNetworkError, false},
-      {"expired certificate", build, InfoFile(at(expired), ""), package, true, "", kNetworkError, false},
+      {"root not trusted", build, InfoFile(at(good), ""), package, false, kBadCertificate, kNetworkError, false},
+      {"wrong host name", build, InfoFile(at(wrong), ""), package, true, kBadCertificate, kNetworkError, false},
+      {"expired certificate", build, InfoFile(at(expired), ""), package, true, kBadCertificate, kNetworkError, false},
   };
   for (const Case& c : cases) Run(c);
 }

@@ -184,15 +184,18 @@ void CheckSize(const CheckOptions& options, const Output& out, Section* section,
   Problem(out, section, L"Size does not match the package: the download ends in the network-error box");
 }
 
-// What a build pinned to options.publisher does with the package: its signer, and whether the
-// signature, the chain and the name pass. Returns the number of problems (0 or 1).
+// What a build pinned to options.publisher does with the package: its signer and the hash of its
+// key, and whether the signature, the chain, the code-signing usage and the common name pass.
+// Returns the number of problems (0 or 1).
 int CheckPublisher(const CheckOptions& options, const Output& out) {
   HANDLE file = OpenHeldFile(options.package);
   PublisherCheck check = {};
   bool matches = file != INVALID_HANDLE_VALUE &&
-                 CheckPackagePublisher(options.package, file, options.publisher, &check);
+                 CheckPackagePublisher(options.package, file, options.publisher, nullptr, &check);
   if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
   Print(out, L"Package signer  %s\n", check.signer[0] ? check.signer : L"(none)");
+  // What PLINTHWARE_PACKAGE_PUBLISHER_KEYS would name to pin this signer's key as well.
+  if (check.key[0]) Print(out, L"Signer key      %s\n", check.key);
   if (matches) {
     Print(out, L"                signature verified, the publisher \"%s\" matches\n", options.publisher);
     return 0;

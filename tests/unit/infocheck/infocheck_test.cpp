@@ -267,6 +267,9 @@ TEST_F(InfoCheckTest, NamesThePackagesSignerAndWhetherAPinnedBuildTakesIt) {
   ASSERT_TRUE(root.trusted());
   std::wstring info = Write(Section("platform_win8", Values("1.0.0.6", kGoodLocation, kGoodCommand, "")));
   const wchar_t kPin[] = L"Plinthware Test Publisher";
+  // The publisher's key hash, as make_certs.sh wrote it for the pinned test builds.
+  std::string keys = testing_support::ReadBytes(certs + L"\\publisher_keys.h");
+  std::wstring publisherKey = Widen(keys.substr(keys.find("L\"") + 2, kSha256TextChars));
   const struct {
     const char* name;
     const wchar_t* package;
@@ -301,6 +304,9 @@ TEST_F(InfoCheckTest, NamesThePackagesSignerAndWhetherAPinnedBuildTakesIt) {
     EXPECT_NE(std::wstring::npos, run.report.find(std::wstring(L"Package signer  ") + row.signer + L"\n"))
         << row.name << "\n" << report;
     EXPECT_NE(std::wstring::npos, run.report.find(row.verdict)) << row.name << "\n" << report;
+    if (row.code == 0) {
+      EXPECT_NE(std::wstring::npos, run.report.find(L"Signer key      " + publisherKey + L"\n")) << report;
+    }
   }
 }
 
