@@ -26,11 +26,19 @@ set(PLINTHWARE_NGINX_PROXY_FILE ${PLINTHWARE_WINE_DIR}/nginx_proxy CACHE INTERNA
 
 # With the test certificates (tools/certs) it also serves HTTPS, one port per certificate for
 # localhost: a good one, an expired one and one for another name (ports in DIR/port.<name>).
+# A fourth, `info`, serves the localhost certificate on a fixed port, compiled into the test build
+# whose Info-file address is https (tests/e2e): one port per build folder, below the range the
+# system hands out free ports from (32768 and up), so no other server's free port takes it.
 set(nginx_tls)
 if(PLINTHWARE_TEST_CERTS_DIR)
   foreach(name localhost localhost_expired wronghost)
     list(APPEND nginx_tls --tls ${name}=${PLINTHWARE_TEST_CERTS_DIR}/${name})
   endforeach()
+  string(MD5 folder_hash "${CMAKE_BINARY_DIR}")
+  string(SUBSTRING "${folder_hash}" 0 4 folder_hash)
+  math(EXPR info_port "20000 + 0x${folder_hash} % 12000")
+  set(PLINTHWARE_TEST_INFO_TLS_PORT ${info_port} CACHE STRING "HTTPS port of the test Info-file address")
+  list(APPEND nginx_tls --tls info=${PLINTHWARE_TEST_CERTS_DIR}/localhost --port info=${PLINTHWARE_TEST_INFO_TLS_PORT})
 endif()
 # CTest starts the setup itself, so --watch-parent watches CTest: the server ends with the run.
 add_test(NAME nginx_server_setup

@@ -24,9 +24,6 @@ HANDLE g_downloadThread = nullptr;
 volatile LONG g_downloadIdentity = 0;
 volatile LONG g_unclaimedReport = 0;
 
-// PLINTHWARE_INFO_URL comes from the build (the cache variable of the same name).
-const wchar_t kInfoFileUrl[] = PLINTHWARE_INFO_URL;
-
 static const wchar_t kInfoFileName[] = L"vrel_info";
 static const wchar_t kPackageFileName[] = L"vrel_setup.exe";
 

@@ -272,6 +272,14 @@ TEST_F(Authenticity, HttpsDownloadsOnlyUnderAGoodCertificate) {
       {"expired certificate", build, InfoFile(at(expired), ""), package, true, kBadCertificate, kNetworkError, false},
   };
   for (const Case& c : cases) Run(c);
+
+  // A build whose own Info-file address is https: the Info file, too, comes straight over TLS.
+  const std::wstring httpsInfo = FromEnvironment(L"PLINTHWARE_HTTPS_INFO_UPDATER_EXE");
+  ASSERT_FALSE(httpsInfo.empty()) << "PLINTHWARE_HTTPS_INFO_UPDATER_EXE is not set";
+  const std::string direct = std::string("\"GET ") + kInfoPath;
+  int infoRequests = e2e::RequestCount(direct);
+  Run({"Info file over https", &httpsInfo, InfoFile(at(good), ""), package, true, nullptr, nullptr, true});
+  EXPECT_EQ(infoRequests + 1, e2e::RequestCount(direct)) << "the Info file did not come over https";
 }
 
 } // namespace

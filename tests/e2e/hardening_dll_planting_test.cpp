@@ -2,7 +2,9 @@
 // name of every DLL the updater's process loads that is not one of Windows' KnownDLLs (the
 // Downloads-folder case), and Wine is told to search for those as Windows does. A program without
 // the restriction loads them (the control); the updater, through a whole first run from the Offer
-// screen to the restart offer and a whole Update-mode run, never does.
+// screen to the restart offer, a whole Update-mode run, and a first run of the build pinned to the
+// test publisher that checks a signed package (wintrust, crypt32) under the trusted test root,
+// never does.
 // Left out: names that Wine's own system DLLs import before any code of the program runs, so that
 // under that setting every program loads a planted copy before its first instruction: version (by
 // user32), imm32, sechost, shlwapi, and Wine's own zlib1, win32u and ucrtbase. On Windows the first
@@ -10,7 +12,9 @@
 // (hardening_pe_tests). version.dll is therefore searched as Windows does for the control only.
 // Also left out: msimg32, which Wine's own comctl32 imports (for AlphaBlend) and which Wine 8.0
 // looks for beside the program when it loads the side-by-side comctl32 for the dialog, although
-// the search was restricted; it does not follow the restriction for that one import.
+// the search was restricted; it does not follow the restriction for that one import. Likewise
+// dbghelp, which Wine's wintrust brings by delay-loading imagehlp (a KnownDLL on Windows) through
+// the same kind of helper: a planted copy is loaded although wintrust came from the system directory.
 // What holds the promise for version.dll, and is tested: the executable imports only Windows'
 // KnownDLLs, which are never searched for (hardening_pe_tests, ImportsOnlyKnownDlls: an import of
 // version.dll fails it), and every other library is loaded through LoadSystemLibrary, the path
@@ -21,6 +25,7 @@
 
 #include "e2e/e2e_support.h"
 #include "e2e/served_files.h"
+#include "support/trusted_root.h"
 
 namespace {
 
@@ -28,20 +33,20 @@ using e2e::FromEnvironment;
 
 const char kInfoPath[] = "/plinthware/vrel_info.ini";
 const char kPackagePath[] = "/e2e-tests/hardening/vrel_setup.exe";
-// Found with WINEDEBUG=+loaddll over both runs, and the crypto providers that libssp's start-up
-// loaded before the entry point seeded the canary itself.
+// Found with WINEDEBUG=+loaddll over the three runs (the pinned one adds wintrust), and the crypto
+// providers that libssp's start-up loaded before the entry point seeded the canary itself.
 const wchar_t* const kPlanted[] = {L"urlmon.dll",  L"version.dll",  L"wininet.dll", L"bcrypt.dll",
                                    L"crypt32.dll", L"rsaenh.dll",   L"cryptsp.dll", L"cryptbase.dll",
                                    L"uxtheme.dll", L"dwmapi.dll",   L"winhttp.dll", L"secur32.dll",
                                    L"iertutil.dll", L"xmllite.dll", L"taskschd.dll",
                                    L"mpr.dll",     L"userenv.dll",  L"iphlpapi.dll", L"dnsapi.dll",
-                                   L"propsys.dll", L"jsproxy.dll",  L"windowscodecs.dll"};
+                                   L"propsys.dll", L"jsproxy.dll",  L"windowscodecs.dll", L"wintrust.dll"};
 // Searched as Windows does for the updater: every planted name but version.
 const wchar_t* const kUpdaterNativeFirst[] = {L"urlmon",  L"wininet", L"bcrypt",   L"crypt32",  L"rsaenh",
                                               L"cryptsp", L"cryptbase", L"uxtheme", L"dwmapi",  L"winhttp",
                                               L"secur32", L"iertutil", L"xmllite",  L"taskschd",
                                               L"mpr",     L"userenv",  L"iphlpapi", L"dnsapi",   L"propsys",
-                                              L"jsproxy", L"windowscodecs"};
+                                              L"jsproxy", L"windowscodecs", L"wintrust"};
 
 // Wine's per-program DLL overrides (HKCU\Software\Wine\AppDefaults\<exe>\DllOverrides): the
 // named DLLs searched as Windows does, native first, for the life of this object.
@@ -126,17 +131,28 @@ TEST_F(DllPlanting, PlantedDllsAreNeverLoadedDuringAFirstRun) {
   for (const wchar_t* name : kPlanted) DeleteFileW((markers_ + L"\\" + name + L".loaded").c_str());
 
   // The updater from the same folder: a first run through download, installation and restart
-  // offer, then an Update-mode run that installs the offered package.
+  // offer, then an Update-mode run that installs the offered package, then the pinned build's.
   std::wstring updater = downloads_ + L"\\PlinthwareUpdater.exe";
-  ASSERT_TRUE(CopyFileW(e2e::UpdaterPath().c_str(), updater.c_str(), FALSE));
   ASSERT_TRUE(served_.Serve(kInfoPath, "[platform_win7]\r\nVersion=2.0.0.1\r\nLocation=http://download.orvane.com" +
                                            std::string(kPackagePath) + "\r\nInstConfig=vrel_setup.exe /S\r\n"));
-  ASSERT_TRUE(served_.ServeFile(kPackagePath, e2e::CompanionPath()));
+  testing_support::ScopedTrustedRoot root(FromEnvironment(L"PLINTHWARE_TEST_CERTS_DIR") + L"\\root.der");
+  ASSERT_TRUE(root.trusted());
   ScopedNativeFirst updaterOverrides(L"PlinthwareUpdater.exe", kUpdaterNativeFirst);
   ASSERT_TRUE(updaterOverrides.set());
-  for (const wchar_t* arguments : {L"", L"-update"}) {
-    SCOPED_TRACE(*arguments ? "Update mode" : "first run");
-    driver::LaunchOptions options = e2e::ServedUpdaterOptions(arguments);
+  struct Run {
+    const char* name;
+    const wchar_t* arguments;
+    std::wstring program, package;
+  };
+  const Run runs[] = {{"first run", L"", e2e::UpdaterPath(), e2e::CompanionPath()},
+                      {"Update mode", L"-update", e2e::UpdaterPath(), e2e::CompanionPath()},
+                      {"pinned build, signed package", L"", FromEnvironment(L"PLINTHWARE_PINNED_UPDATER_EXE"),
+                       e2e::PackageFile(L"vrel_setup_1.0.0.6_publisher.exe")}};
+  for (const Run& run : runs) {
+    SCOPED_TRACE(run.name);
+    ASSERT_TRUE(CopyFileW(run.program.c_str(), updater.c_str(), FALSE));
+    ASSERT_TRUE(served_.ServeFile(kPackagePath, run.package));
+    driver::LaunchOptions options = e2e::ServedUpdaterOptions(run.arguments);
     options.program = updater;
     options.currentDirectory = downloads_;
     options.environment.push_back({L"PLINTHWARE_PLANT_MARKERS", markers_});
@@ -144,7 +160,7 @@ TEST_F(DllPlanting, PlantedDllsAreNeverLoadedDuringAFirstRun) {
     ASSERT_TRUE(process.Start(options)) << driver::Utf8(process.startError());
     HWND dialog = process.WaitForVisibleDialog(e2e::kShowMs);
     ASSERT_NE(nullptr, dialog) << "no Offer screen\n" << process.Describe();
-    ASSERT_TRUE(driver::PressButton(dialog, *arguments ? driver::kInstall : driver::kDownloadNow));
+    ASSERT_TRUE(driver::PressButton(dialog, *run.arguments ? driver::kInstall : driver::kDownloadNow));
     ASSERT_TRUE(process.WaitForControlText(
         driver::kStatusLink,
         L"Plinthware installed successfully. Before you can use Plinthware, you must restart your computer.",

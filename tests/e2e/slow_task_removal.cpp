@@ -2,6 +2,7 @@
 // task removal slow, as a busy Task Scheduler service would, right before the deletion.
 //   PLINTHWARE_TEST_TASK_PAUSE_MS  how long the removal pauses (default 0)
 //   PLINTHWARE_TEST_TASK_GATE      optional: the name of an event that ends the pause early when set
+//   PLINTHWARE_TEST_TASK_PAUSED    optional: the name of an event set as the pause begins
 #include <windows.h>
 
 #include "system/autolaunch_task.h"
@@ -15,6 +16,13 @@ void PauseRemoval() {
   wchar_t gate[128] = {};
   length = GetEnvironmentVariableW(L"PLINTHWARE_TEST_TASK_GATE", gate, ARRAYSIZE(gate));
   HANDLE event = length > 0 && length < ARRAYSIZE(gate) ? OpenEventW(SYNCHRONIZE, FALSE, gate) : nullptr;
+  wchar_t paused[128] = {};
+  length = GetEnvironmentVariableW(L"PLINTHWARE_TEST_TASK_PAUSED", paused, ARRAYSIZE(paused));
+  HANDLE pausedEvent = length > 0 && length < ARRAYSIZE(paused) ? OpenEventW(EVENT_MODIFY_STATE, FALSE, paused) : nullptr;
+  if (pausedEvent) {
+    SetEvent(pausedEvent);
+    CloseHandle(pausedEvent);
+  }
   if (event) {
     WaitForSingleObject(event, pauseMs);
     CloseHandle(event);

@@ -154,10 +154,15 @@ public:
   bool WaitForDebugText(const std::string& text, DWORD timeoutMs);
 
   // Whether the hidden main window, or any window of the process, was ever seen visible by a
-  // wait or look so far. Each wait looks at least every 20 ms.
+  // wait or look so far. Each wait looks at least every 20 ms: Wine 8.0 raises no
+  // EVENT_OBJECT_SHOW (tried with an out-of-context WinEvent hook), so visibility is sampled.
   bool MainWindowEverVisible();
   bool DialogEverVisible();
   bool AnyWindowEverVisible();
+  // Whether the process ever made a window, hidden ones included: EVENT_OBJECT_CREATE, which
+  // Wine does deliver to an out-of-context WinEvent hook of this thread, installed before the
+  // process runs and served by every wait and by this call. No window made, none ever shown.
+  bool AnyWindowEverMade();
 
   // Types `virtualKey` (VK_TAB, VK_RETURN, VK_ESCAPE, ...) as the keyboard would: WM_KEYDOWN and
   // WM_KEYUP posted to the window of the updater's thread that has the focus (GetGUIThreadInfo),
@@ -186,6 +191,8 @@ public:
   std::string Describe();
 
 private:
+  static void CALLBACK OnCreate(HWINEVENTHOOK hook, DWORD event, HWND window, LONG object, LONG child, DWORD thread,
+                                DWORD time);
   void WatchWindows();
   void DrainDebugOutput();
 
@@ -193,6 +200,8 @@ private:
   DWORD processId_ = 0;
   std::wstring startError_;
   std::unique_ptr<testing_support::DebugOutputCapture> output_;
+  HWINEVENTHOOK createHook_ = nullptr;
+  bool anyWindowMade_ = false;
   bool mainWindowSeenVisible_ = false;
   bool dialogSeenVisible_ = false;
   bool anyWindowSeenVisible_ = false;

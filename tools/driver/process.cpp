@@ -59,6 +59,9 @@ std::wstring LastErrorText(const wchar_t* what) {
   return text;
 }
 
+// The processes whose windows a hook watches, by hook: the callback carries only the hook.
+std::vector<std::pair<HWINEVENTHOOK, UpdaterProcess*>> g_watched;
+
 } // namespace
 
 std::wstring WindowsPathOf(const std::wstring& path) {
@@ -72,6 +75,11 @@ UpdaterProcess::UpdaterProcess() = default;
 
 UpdaterProcess::~UpdaterProcess() {
   Kill();
+  if (createHook_) {
+    UnhookWinEvent(createHook_);
+    g_watched.erase(std::remove(g_watched.begin(), g_watched.end(), std::make_pair(createHook_, this)),
+                    g_watched.end());
+  }
   output_.reset();
   if (process_) CloseHandle(process_);
 }
@@ -111,6 +119,16 @@ bool UpdaterProcess::Start(const LaunchOptions& options) {
   process_ = info.hProcess;
   processId_ = info.dwProcessId;
   output_.reset(new testing_support::DebugOutputCapture(processId_));
+  createHook_ = SetWinEventHook(EVENT_OBJECT_CREATE, EVENT_OBJECT_CREATE, nullptr, OnCreate, processId_, 0,
+                                WINEVENT_OUTOFCONTEXT);
+  if (!createHook_) {
+    // Without it a program that made no window could not be told from one not watched.
+    startError_ = LastErrorText(L"SetWinEventHook");
+    TerminateProcess(process_, 1);
+    CloseHandle(info.hThread);
+    return false;
+  }
+  g_watched.push_back(std::make_pair(createHook_, this));
   ResumeThread(info.hThread);
   CloseHandle(info.hThread);
   return true;
@@ -154,6 +172,19 @@ void UpdaterProcess::WatchWindows() {
     if (ReadClassName(window) == L"VELTRANA") mainWindowSeenVisible_ = true;
     if (window == UpdaterDialog()) dialogSeenVisible_ = true;
   }
+}
+
+void CALLBACK UpdaterProcess::OnCreate(HWINEVENTHOOK hook, DWORD, HWND window, LONG object, LONG child, DWORD,
+                                       DWORD) {
+  if (object != OBJID_WINDOW || child != CHILDID_SELF || !window) return;
+  for (const auto& watched : g_watched) {
+    if (watched.first == hook) watched.second->anyWindowMade_ = true;
+  }
+}
+
+bool UpdaterProcess::AnyWindowEverMade() {
+  testing_support::PumpUntil([] { return true; }, 0); // serves the events that wait
+  return anyWindowMade_;
 }
 
 bool UpdaterProcess::DialogEverVisible() {

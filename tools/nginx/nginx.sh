@@ -3,6 +3,7 @@
 # web server of the end-to-end tests and the demo. It is not the system service: its
 # configuration, pid file, logs and temporary folders all live in DIR.
 #   nginx.sh start DIR [--proxy-file FILE] [--watch-pid PID | --watch-parent] [--tls NAME=CERT...]
+#                      [--port NAME=PORT...]
 #   nginx.sh stop  DIR [--proxy-file FILE]
 #   nginx.sh watch DIR --watch-pid PID [--proxy-file FILE]   (the watcher itself; start runs it)
 # The environment variable PLINTHWARE_NGINX may name the nginx program.
@@ -12,11 +13,13 @@
 # script, such as CTest), so that an interrupted run leaves nothing behind.
 # Each --tls NAME=CERT (repeatable) adds an HTTPS server for the same docroot on a free port of its
 # own, with the certificate CERT.crt and its key CERT.key, and writes that port to DIR/port.NAME.
+# --port NAME=PORT fixes that port instead (for an address compiled into a test build).
 # stop works in any state: no server, a stale pid file, or a server whose owner is gone.
 set -eu
 
 usage() {
   echo "usage: nginx.sh start DIR [--proxy-file FILE] [--watch-pid PID | --watch-parent] [--tls NAME=CERT...]" >&2
+  echo "                [--port NAME=PORT...]" >&2
   echo "       nginx.sh stop DIR [--proxy-file FILE]" >&2
   exit 2
 }
@@ -29,6 +32,7 @@ shift 2
 proxy_file=""
 watch_pid=""
 tls=""
+ports=""
 while [ $# -gt 0 ]; do
   case "$1" in
   --proxy-file) [ $# -ge 2 ] || usage; proxy_file=$2; shift 2 ;;
@@ -38,6 +42,12 @@ while [ $# -gt 0 ]; do
     [ $# -ge 2 ] || usage
     case "$2" in [A-Za-z0-9_]*=?*) ;; *) usage ;; esac
     tls="$tls $2"
+    shift 2
+    ;;
+  --port)
+    [ $# -ge 2 ] || usage
+    case "$2" in [A-Za-z0-9_]*=[0-9]*) ;; *) usage ;; esac
+    ports="$ports $2"
     shift 2
     ;;
   *) usage ;;
@@ -166,7 +176,11 @@ EOF
   for entry in $tls; do
     name=${entry%%=*}
     cert=${entry#*=}
-    tls_port=$(free_port)
+    tls_port=""
+    for fixed in $ports; do
+      if [ "${fixed%%=*}" = "$name" ]; then tls_port=${fixed#*=}; fi
+    done
+    if [ -z "$tls_port" ]; then tls_port=$(free_port); fi
     echo "$tls_port" >"$dir/tls.$name"
     cat >>"$dir/nginx.conf" <<EOF
 
