@@ -77,13 +77,9 @@ bool WaitForSuccess(HANDLE process) {
 // The pinned publisher's check of the held package; one debugger line names a refusal and its code.
 bool PublisherAccepted(HANDLE file) {
   PublisherCheck check = {};
-  if (file != INVALID_HANDLE_VALUE &&
-      CheckPackagePublisher(g_destinationBuffer, file, kPackagePublisher, kPackagePublisherKeys, &check))
-    return true;
+  if (CheckPackagePublisher(g_destinationBuffer, file, kPackagePublisher, kPackagePublisherKeys, &check)) return true;
   wchar_t line[128 + kPublisherNameChars] = {};
-  if (file == INVALID_HANDLE_VALUE) {
-    StringCchPrintfW(line, ARRAYSIZE(line), L"package refused: cannot be opened (error %lu)\n", GetLastError());
-  } else if (check.verdict == kPublisherOther) {
+  if (check.verdict == kPublisherOther) {
     StringCchPrintfW(line, ARRAYSIZE(line), L"package refused: other publisher \"%s\" (0x%08lX)\n", check.signer,
                      static_cast<unsigned long>(check.code));
   } else if (check.verdict == kPublisherOtherKey) {
@@ -100,7 +96,7 @@ bool PublisherAccepted(HANDLE file) {
 // With a Sha256 in the Info file the package runs only when it matches; in a build with a pinned
 // publisher, only when it carries a trusted Authenticode signature of that publisher; with both,
 // only when both hold. One handle holds it (no write or delete sharing) from before the first
-// check until it has been started, so it cannot be swapped in between. A refused package, or a
+// check until it has ended, so it cannot be swapped in between. A refused package, or a
 // Sha256 that is not 64 hex digits, is deleted; so is any package in a build with a public key
 // when the Info file carried no Sha256. Returns false when the package must not run; *held is the
 // handle to keep until the start.
@@ -116,13 +112,19 @@ bool CheckPackage(HANDLE* held) {
   if (!hashPinned && !publisherPinned) return true;
   {
     ScopedHandle file(OpenHeldFile(g_destinationBuffer));
-    bool hashAccepted =
-        !hashPinned || (file.get() != INVALID_HANDLE_VALUE && HeldFileMatches(file.get(), g_platformValues.sha256));
-    if (!hashAccepted) {
+    DWORD openError = GetLastError();
+    bool opened = file.get() != INVALID_HANDLE_VALUE;
+    bool hashAccepted = !hashPinned || (opened && HeldFileMatches(file.get(), g_platformValues.sha256));
+    if (!opened) {
+      // Said as such, not as a mismatch: a package another program holds was never hashed.
+      wchar_t line[64] = {};
+      StringCchPrintfW(line, ARRAYSIZE(line), L"package refused: cannot be opened (error %lu)\n", openError);
+      OutputDebugStringW(line);
+    } else if (!hashAccepted) {
       OutputDebugStringW(IsSha256Text(g_platformValues.sha256) ? L"package refused: Sha256 does not match\n"
                                                                : L"package refused: Sha256 is not 64 hexadecimal digits\n");
     }
-    if (hashAccepted && (!publisherPinned || PublisherAccepted(file.get()))) {
+    if (opened && hashAccepted && (!publisherPinned || PublisherAccepted(file.get()))) {
       *held = file.release();
       return true;
     }

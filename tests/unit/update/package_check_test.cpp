@@ -221,6 +221,19 @@ TEST_F(PackageChecksum, MismatchOrMalformedDeletesThePackageUnrun) {
   }
 }
 
+// A package another program holds cannot be hashed: refused as such, never as a mismatch.
+TEST_F(PackageChecksum, APackageThatCannotBeOpenedIsRefusedAsSuch) {
+  testing_support::DebugOutputCapture capture;
+  InstallerRun run(Info("Sha256=" + packageSha256_));
+  HANDLE held = CreateFileW(run.package().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, held);
+  ASSERT_TRUE(run.Complete());
+  CloseHandle(held);
+  EXPECT_EQ(kInstallerFailed, run.report().outcome);
+  EXPECT_FALSE(run.PackageRan());
+  EXPECT_TRUE(capture.WaitFor("package refused: cannot be opened (error 32)\n", 5000)) << capture.joined();
+}
+
 TEST_F(PackageChecksum, WithoutSha256NothingChanges) {
   InstallerRun run(Info("; no checksum"));
   ASSERT_TRUE(run.Complete());
