@@ -122,19 +122,21 @@ bool UpdaterProcess::AnswerMessageBox(int button) {
   return box && PressButton(box, button);
 }
 
+// The keyboard state of the thread that runs the updater dialog; false when there is no dialog.
+static bool DialogThreadInfo(HWND dialog, GUITHREADINFO* info) {
+  *info = {};
+  info->cbSize = sizeof *info;
+  return dialog && GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), info);
+}
+
 HWND UpdaterProcess::FocusedWindow() const {
-  HWND dialog = UpdaterDialog();
-  GUITHREADINFO info = {};
-  info.cbSize = sizeof info;
-  if (!dialog || !GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info)) return nullptr;
-  return info.hwndFocus;
+  GUITHREADINFO info;
+  return DialogThreadInfo(UpdaterDialog(), &info) ? info.hwndFocus : nullptr;
 }
 
 bool UpdaterProcess::PressKey(WORD virtualKey) {
-  HWND dialog = UpdaterDialog();
-  GUITHREADINFO info = {};
-  info.cbSize = sizeof info;
-  if (!dialog || !GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info)) return false;
+  GUITHREADINFO info;
+  if (!DialogThreadInfo(UpdaterDialog(), &info)) return false;
   HWND target = info.hwndFocus ? info.hwndFocus : info.hwndActive;
   // lParam: repeat count 1 and the scan code; a release also has the previous-state and
   // transition bits.
