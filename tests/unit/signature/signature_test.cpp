@@ -18,6 +18,7 @@
 
 namespace {
 
+using testing_support::FullSharingOpenError;
 using testing_support::Narrow;
 using testing_support::ReadBytes;
 using testing_support::TempDir;
@@ -193,7 +194,8 @@ TEST_F(SignatureTest, AFixedSignedFileKeepsItsVerdict) {
       ScopedHandle held(OpenHeldFile(info_.c_str()));
       ASSERT_TRUE(WriteBytes(dir_.file(L"other"), kInfo));
       EXPECT_FALSE(MoveFileExW(dir_.file(L"other").c_str(), info_.c_str(), MOVEFILE_REPLACE_EXISTING));
-      EXPECT_FALSE(WriteBytes(info_, kInfo));
+      // Probed as any other program would, sharing everything: refused only by what the hold shares.
+      EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), FullSharingOpenError(info_, GENERIC_WRITE));
       EXPECT_FALSE(DeleteFileW(info_.c_str()));
       PlatformValues values;
       refusal = ReadJudgedInfoFile(held.get(), info_.c_str(), PLINTHWARE_TEST_INFO_PUBLIC_KEY, L"platform_win8", &values);
