@@ -175,7 +175,8 @@ TEST_F(AutoLaunchTask, ASlowRemovalEndsBeforeTheOfferOrTheBoundShowsItAnyway) {
     ASSERT_NE(nullptr, shown) << updater.Describe();
     HRESULT whenShown = LookUpScheduledTask(kTaskName);
     if (c.gated && !c.heldMs) {
-      EXPECT_LT(elapsed, kBoundMs + (*c.pauseAt ? kSecurityBoundMs : 0) + kMarginMs) << "start-up waited past its bounds";
+      ULONGLONG bounds = kBoundMs + (*c.pauseAt ? kSecurityBoundMs : 0);
+      EXPECT_LT(elapsed, bounds + kMarginMs) << "start-up waited past its bounds";
       EXPECT_EQ(S_OK, whenShown) << "the held removal deleted the task";
       SetEvent(gate.get());
       EXPECT_TRUE(WaitUntilTaskIsGone(e2e::kEndMs)) << "the removal did not finish on its own";
