@@ -117,7 +117,8 @@ bool JudgeInfoFreshness(const InfoFreshness& fresh, ULONGLONG now, const ULONGLO
     return false;
   }
   if (fresh.hasSerial && !fresh.serialValid) {
-    StringCchCopyW(refusal, chars, L"Info file refused: Serial is not a decimal number from 0 to 18446744073709551615\n");
+    StringCchCopyW(refusal, chars,
+                   L"Info file refused: Serial is not a decimal number from 0 to 18446744073709551615\n");
     return false;
   }
   if (fresh.hasSerial && highest && fresh.serial < *highest) {
@@ -141,8 +142,8 @@ const wchar_t* AcceptInfoFreshness(const wchar_t* infoPath, const wchar_t* publi
     // Nothing on the network can make the store unreadable, only a program of this user, which
     // could as well delete it: refusing would lock out every update and protect nothing.
     wchar_t note[128] = {};
-    StringCchPrintfW(note, ARRAYSIZE(note), L"Info file serial: the highest accepted cannot be read (error %ld); taken as none\n",
-                     read);
+    StringCchPrintfW(note, ARRAYSIZE(note),
+                     L"Info file serial: the highest accepted cannot be read (error %ld); taken as none\n", read);
     OutputDebugStringW(note);
   }
   FILETIME clock = {};

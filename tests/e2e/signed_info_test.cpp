@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "e2e/e2e_support.h"
@@ -203,22 +204,23 @@ TEST_F(SignedInfo, AnExpiredOrReplayedFileIsRefusedAndOnlyAnAcceptedSerialIsKept
     bool platform;     // the file has its platform section
     std::string info;  // the [info] section's lines, signed as they are; empty: no section
     const char* output; // the start of a refusal's debugger line, or null: accepted
-    LONGLONG kept;      // InfoSerial afterwards (-1: none)
+    LONGLONG kept;      // InfoSerial afterwards (-1: none, -2: no REG_QWORD)
+    bool passedOver = false; // the value, no REG_QWORD, is named as unreadable
   } rows[] = {
-      {"no keys", true, true, "", nullptr, -1},
-      {"unexpired, serial 5", true, true, "Expires=" + tomorrow + "\r\nSerial=5\r\n", nullptr, 5},
+      {"no keys", true, true, "", nullptr, -2},
+      {"unexpired, serial 5", true, true, "Expires=" + tomorrow + "\r\nSerial=5\r\n", nullptr, 5, true},
       {"serial 5 again", true, true, "Serial=5\r\n", nullptr, 5},
       {"serial 4: a replay", true, true, "Serial=4\r\n", "Info file refused: Serial 4 is below 5, the highest accepted",
        5},
-      {"expired, serial 6", true, true, "Expires=" + yesterday + "\r\nSerial=6\r\n",
-       expired.c_str(), 5},
+      {"expired, serial 6", true, true, "Expires=" + yesterday + "\r\nSerial=6\r\n", expired.c_str(), 5},
       {"malformed expiry, serial 6", true, true, "Expires=" + tomorrow.substr(0, 19) + "\r\nSerial=6\r\n",
        "Info file refused: Expires is not a UTC time", 5},
       {"serial 6 without a platform section", true, false, "Serial=6\r\n", "Info file refused: no platform section", 5},
       {"default build: expired, serial 3", false, true, "Expires=" + yesterday + "\r\nSerial=3\r\n", nullptr, 5},
       {"serial 6", true, true, "Expires=" + tomorrow + "\r\nSerial=6\r\n", nullptr, 6},
   };
-  ASSERT_EQ(-1, KeptSerial());
+  // A value that is no serial of ours is passed over (and named in the debugger output), then replaced.
+  ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_CURRENT_USER, kUpdaterUserKey, L"InfoSerial", REG_SZ, L"9", 4));
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     std::string text = row.platform ? InfoFile(package_) : std::string("; a page\r\n");
@@ -248,6 +250,8 @@ TEST_F(SignedInfo, AnExpiredOrReplayedFileIsRefusedAndOnlyAnAcceptedSerialIsKept
       EXPECT_TRUE(named) << "no output \"" << row.output << "\"\n" << updater.Describe();
     }
     EXPECT_EQ(row.kept, KeptSerial());
+    const char kPassedOver[] = "Info file serial: the highest accepted cannot be read (error 13); taken as none\n";
+    EXPECT_EQ(row.passedOver, std::count(messages.begin(), messages.end(), kPassedOver) == 1) << updater.Describe();
     EXPECT_EQ(row.output == nullptr, testing_support::FileExists(TempFile(L"vrel_info"))) << "a refused file stays";
   }
 }

@@ -35,7 +35,8 @@ int ReportFreshness(const wchar_t* infoPath, bool keyed, ULONGLONG now, const Ou
     if (keyed) ++problems;
   } else {
     ULONGLONG seconds = (fresh.expires - now) / kTicksPerSecond;
-    Print(out, L"  Expires     %s (in %llu days %llu hours)\n", fresh.expiresText, seconds / 86400, seconds / 3600 % 24);
+    Print(out, L"  Expires     %s (in %llu days %llu hours)\n", fresh.expiresText, seconds / 86400,
+          seconds / 3600 % 24);
     if (seconds < kExpiryWarningSeconds) {
       Print(out, L"  WARNING: Expires is less than a week away: re-sign and publish the file before then, or "
                  L"every build with the key refuses it\n");

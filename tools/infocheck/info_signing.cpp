@@ -361,14 +361,6 @@ int SignCommand(const wchar_t* givenInfoPath, const wchar_t* givenKeyPath, const
   const char* const values[2] = {expires[0] ? expires : nullptr, serial};
   size_t bodySize = SetFreshnessKeys(bytes, keep, names, values, body);
   HeapFree(GetProcessHeap(), 0, bytes);
-  const size_t lineBytes = static_cast<size_t>(lstrlenA(kSignaturePrefix)) + kSignatureChars + 2;
-  if (bodySize + lineBytes > kInfoFileMaxBytes) {
-    // Every updater would refuse it for its size.
-    SecureZeroMemory(key, sizeof key);
-    HeapFree(GetProcessHeap(), 0, body);
-    Print(out, L"the signed file would be larger than 1 MiB: %s is left as it was\n", infoPath);
-    return kCheckUsage;
-  }
   BYTE signature[64] = {};
   bool signedOk = SignP256(key, body, bodySize, signature);
   SecureZeroMemory(key, sizeof key);

@@ -234,152 +234,78 @@ TEST_F(SignatureTest, InfoCheckWithTheKeyDemandsSignatureAndSha256) {
   EXPECT_NE(std::wstring::npos, report.find(L"no well-formed signature")) << Narrow(report);
 }
 
-// FILETIME units of a UTC time through Windows' own conversion, to check the parser against.
-ULONGLONG SystemFileTime(WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD second) {
-  SYSTEMTIME utc = {year, month, 0, day, hour, minute, second, 0};
-  FILETIME file = {};
-  if (!SystemTimeToFileTime(&utc, &file)) return 0;
-  return (static_cast<ULONGLONG>(file.dwHighDateTime) << 32) | file.dwLowDateTime;
-}
-
-TEST(InfoFreshness, TakesOnlyAUtcTimeOfARealDay) {
+// Each text as the parser takes it, against Windows' own conversion of the same fields, and back.
+TEST(InfoFreshness, TakesOnlyAUtcTimeOfARealDayAndADecimalSerial) {
   const struct {
     const wchar_t* text;
     WORD fields[6]; // year, month, day, hour, minute, second; year 0: refused
-  } rows[] = {
-      {L"2025-01-31T23:59:59Z", {2025, 1, 31, 23, 59, 59}},
-      {L"2024-02-29T00:00:00Z", {2024, 2, 29, 0, 0, 0}},
-      {L"2000-02-29T12:00:00Z", {2000, 2, 29, 12, 0, 0}},
-      {L"1601-01-01T00:00:00Z", {1601, 1, 1, 0, 0, 0}},
-      {L"9999-12-31T23:59:59Z", {9999, 12, 31, 23, 59, 59}},
-      {L"2023-02-29T00:00:00Z", {}},  // no leap year
-      {L"1900-02-29T00:00:00Z", {}},  // a century without one
-      {L"2025-04-31T00:00:00Z", {}},
-      {L"2025-13-01T00:00:00Z", {}},
-      {L"2025-00-01T00:00:00Z", {}},
-      {L"2025-01-00T00:00:00Z", {}},
-      {L"2025-01-01T24:00:00Z", {}},
-      {L"2025-01-01T00:60:00Z", {}},
-      {L"2025-01-01T00:00:60Z", {}},  // no leap second
-      {L"1600-12-31T23:59:59Z", {}},  // before FILETIME's start
-      {L"2025-01-01t00:00:00z", {}},
-      {L"2025-01-01T00:00:00", {}},
-      {L"2025-01-01T00:00:00+00:00", {}},
-      {L"2025-01-01T00:00:00.5Z", {}},
-      {L"2025-01-01 00:00:00Z", {}},
-      {L"2025-1-01T00:00:00Z", {}},
-      {L"+025-01-01T00:00:00Z", {}},
-      {L"2025-01-01", {}},
-      {L"", {}},
+  } times[] = {
+      {L"2024-02-29T23:59:59Z", {2024, 2, 29, 23, 59, 59}}, {L"2000-02-29T00:00:00Z", {2000, 2, 29, 0, 0, 0}},
+      {L"1601-01-01T00:00:00Z", {1601, 1, 1, 0, 0, 0}},     {L"9999-12-31T23:59:59Z", {9999, 12, 31, 23, 59, 59}},
+      {L"2023-02-29T00:00:00Z", {}}, {L"1900-02-29T00:00:00Z", {}}, {L"2025-04-31T00:00:00Z", {}},
+      {L"2025-13-01T00:00:00Z", {}}, {L"2025-01-01T24:00:00Z", {}}, {L"2025-01-01T00:00:60Z", {}},
+      {L"1600-12-31T23:59:59Z", {}}, {L"2025-01-01t00:00:00z", {}}, {L"2025-01-01T00:00:00+00:00", {}},
+      {L"2025-01-01T00:00:00.5Z", {}}, {L"2025-1-01T00:00:00Z", {}},  {L"", {}},
   };
-  for (const auto& row : rows) {
+  for (const auto& row : times) {
     SCOPED_TRACE(Narrow(row.text));
     ULONGLONG time = 1;
-    bool valid = ParseInfoTime(row.text, &time);
-    ASSERT_EQ(row.fields[0] != 0, valid);
-    if (!valid) {
-      EXPECT_EQ(0u, time);
-      continue;
-    }
+    ASSERT_EQ(row.fields[0] != 0, ParseInfoTime(row.text, &time));
     const WORD* f = row.fields;
-    EXPECT_EQ(SystemFileTime(f[0], f[1], f[2], f[3], f[4], f[5]), time);
+    SYSTEMTIME utc = {f[0], f[1], 0, f[2], f[3], f[4], f[5], 0};
+    FILETIME file = {};
+    bool converted = f[0] && SystemTimeToFileTime(&utc, &file);
+    EXPECT_EQ(converted ? (static_cast<ULONGLONG>(file.dwHighDateTime) << 32) | file.dwLowDateTime : 0, time);
     wchar_t back[kInfoTimeChars] = {};
-    ASSERT_TRUE(FormatInfoTime(time, back));
-    EXPECT_STREQ(row.text, back);
+    EXPECT_EQ(f[0] != 0, f[0] && FormatInfoTime(time, back) && lstrcmpW(row.text, back) == 0) << Narrow(back);
   }
-  ULONGLONG time = 0;
-  EXPECT_FALSE(ParseInfoTime(nullptr, &time));
-}
-
-TEST(InfoFreshness, TakesOnlyADecimalSerialOf64Bits) {
   const struct {
     const wchar_t* text;
     bool valid;
     ULONGLONG value;
-  } rows[] = {
-      {L"0", true, 0},
-      {L"7", true, 7},
-      {L"00000000000000000042", true, 42},
-      {L"18446744073709551615", true, 18446744073709551615ull},
-      {L"18446744073709551616", false, 0},
-      {L"99999999999999999999", false, 0},
-      {L"000000000000000000001", false, 0}, // 21 digits
-      {L"-1", false, 0},
-      {L"+1", false, 0},
-      {L"1 2", false, 0},
-      {L"0x10", false, 0},
-      {L"", false, 0},
-  };
-  for (const auto& row : rows) {
+  } serials[] = {{L"0", true, 0}, {L"00000000000000000042", true, 42}, {L"18446744073709551615", true, ~0ull},
+                 {L"18446744073709551616", false, 0}, {L"000000000000000000001", false, 0}, {L"-1", false, 0},
+                 {L"1 2", false, 0}, {L"", false, 0}};
+  for (const auto& row : serials) {
     ULONGLONG value = 1;
     EXPECT_EQ(row.valid, ParseInfoSerial(row.text, &value)) << Narrow(row.text);
     EXPECT_EQ(row.value, value) << Narrow(row.text);
   }
 }
 
-// An [info] section of `expires` and `serial` (null: the key left out) as the updater reads it.
-InfoFreshness Freshness(const std::wstring& folder, const char* expires, const char* serial) {
-  std::string text = "[platform_win8]\r\nVersion=1.0.0.6\r\n[info]\r\n";
-  if (expires) text += std::string("Expires=") + expires + "\r\n";
-  if (serial) text += std::string("Serial=") + serial + "\r\n";
-  std::wstring path = folder + L"\\fresh.ini";
-  WriteBytes(path, text);
-  InfoFreshness fresh;
-  ReadInfoFreshness(path.c_str(), &fresh);
-  return fresh;
-}
-
-TEST(InfoFreshness, RefusesAnExpiredMalformedOrLowerFile) {
-  TempDir dir;
+// The judgement at a fixed clock: the boundaries and the lines.
+TEST_F(SignatureTest, JudgesExpiryToTheSecondAndNamesBothTimes) {
   ULONGLONG noon = 0;
   ASSERT_TRUE(ParseInfoTime(L"2025-06-01T12:00:00Z", &noon));
-  const ULONGLONG second = 10000000, five = 5;
+  const ULONGLONG five = 5;
+  const wchar_t kExpired[] =
+      L"Info file refused: expired at 2025-06-01T11:59:59Z, the clock says 2025-06-01T12:00:00Z\n";
   const struct {
-    const char* name;
-    const char* expires;
-    const char* serial;
+    const char* info; // the [info] section's lines
     ULONGLONG now;
-    const ULONGLONG* highest;
-    const wchar_t* refusal; // null: accepted
+    const wchar_t* refusal; // the whole line, or null: accepted
   } rows[] = {
-      {"neither key", nullptr, nullptr, noon, &five, nullptr},
-      {"expires in a second", "2025-06-01T12:00:01Z", nullptr, noon, nullptr, nullptr},
-      {"expires this very second", "2025-06-01T12:00:00Z", nullptr, noon, nullptr, nullptr},
-      {"expired a second ago", "2025-06-01T11:59:59Z", nullptr, noon, nullptr,
-       L"Info file refused: expired at 2025-06-01T11:59:59Z, the clock says 2025-06-01T12:00:00Z\n"},
-      {"expired, the clock's fraction cut", "2025-06-01T11:59:59Z", nullptr, noon + second / 2, nullptr,
-       L"Info file refused: expired at 2025-06-01T11:59:59Z, the clock says 2025-06-01T12:00:00Z\n"},
-      {"expires malformed", "2025-06-01", "9", noon, nullptr,
-       L"Info file refused: Expires is not a UTC time YYYY-MM-DDTHH:MM:SSZ\n"},
-      {"expires empty", "", nullptr, noon, nullptr, L"Info file refused: Expires is not a UTC time"},
-      {"serial above", nullptr, "6", noon, &five, nullptr},
-      {"serial equal", nullptr, "5", noon, &five, nullptr},
-      {"serial below", nullptr, "4", noon, &five,
-       L"Info file refused: Serial 4 is below 5, the highest accepted (a replay)\n"},
-      {"serial without one kept", nullptr, "0", noon, nullptr, nullptr},
-      {"serial malformed", nullptr, "-4", noon, nullptr,
+      {"Expires=2025-06-01T12:00:00Z\r\n", noon, nullptr},
+      {"Expires=2025-06-01T11:59:59Z\r\n", noon, kExpired},
+      {"Expires=2025-06-01T11:59:59Z\r\n", noon + 5000000, kExpired}, // the clock's fraction is not shown
+      {"Expires=2025-06-01\r\n", noon, L"Info file refused: Expires is not a UTC time YYYY-MM-DDTHH:MM:SSZ\n"},
+      {"Serial=4\r\n", noon, L"Info file refused: Serial 4 is below 5, the highest accepted (a replay)\n"},
+      {"Serial=18446744073709551616\r\n", noon,
        L"Info file refused: Serial is not a decimal number from 0 to 18446744073709551615\n"},
-      {"serial beyond 64 bits", nullptr, "18446744073709551616", noon, nullptr, L"Info file refused: Serial is not"},
-      {"both good", "2025-06-02T00:00:00Z", "5", noon, &five, nullptr},
-      {"fresh but lower", "2025-06-02T00:00:00Z", "4", noon, &five, L"Info file refused: Serial 4 is below 5"},
-      {"higher but expired", "2025-06-01T00:00:00Z", "6", noon, &five, L"Info file refused: expired at"},
   };
   for (const auto& row : rows) {
-    SCOPED_TRACE(row.name);
-    InfoFreshness fresh = Freshness(dir.path(), row.expires, row.serial);
+    ASSERT_TRUE(WriteBytes(info_, std::string(kInfo) + "[info]\r\n" + row.info));
+    InfoFreshness fresh;
+    ReadInfoFreshness(info_.c_str(), &fresh);
     wchar_t refusal[160] = L"untouched";
-    bool accepted = JudgeInfoFreshness(fresh, row.now, row.highest, refusal, ARRAYSIZE(refusal));
-    EXPECT_EQ(row.refusal == nullptr, accepted) << Narrow(refusal);
-    if (row.refusal) {
-      EXPECT_EQ(0, wcsncmp(refusal, row.refusal, wcslen(row.refusal))) << Narrow(refusal);
-    } else {
-      EXPECT_STREQ(L"", refusal);
-    }
+    bool accepted = JudgeInfoFreshness(fresh, row.now, &five, refusal, ARRAYSIZE(refusal));
+    EXPECT_EQ(row.refusal == nullptr, accepted) << row.info;
+    EXPECT_STREQ(row.refusal ? row.refusal : L"", refusal) << row.info;
   }
 }
 
-// A store of the highest serial in memory, for AcceptInfoFreshness: what it holds, the error its
-// read and its write give, and what was written.
+// A store of the highest serial in memory: what it holds, its read's and write's errors, and the
+// writes made.
 struct MemoryStore {
   bool holds = false;
   ULONGLONG value = 0;
@@ -403,8 +329,8 @@ LONG WriteMemory(ULONGLONG serial) {
   return ERROR_SUCCESS;
 }
 
-// The clock of the test, as the text an Info file carries, `days` from now.
-std::string InfoTimeFromNow(int days) {
+// `days` from now as Expires takes it.
+std::string ExpiresIn(int days) {
   FILETIME clock = {};
   GetSystemTimeAsFileTime(&clock);
   LONGLONG now = static_cast<LONGLONG>((static_cast<ULONGLONG>(clock.dwHighDateTime) << 32) | clock.dwLowDateTime);
@@ -413,12 +339,12 @@ std::string InfoTimeFromNow(int days) {
   return Narrow(text);
 }
 
-// The whole step as the Download thread takes it: only in a build with a key; the serial kept only
-// when a file was accepted with a higher one; a store that cannot be read or written passed over
-// with a debugger line.
+// The step the Download thread takes, at the PC's clock: only in a build with a key; the serial kept
+// only when a file was accepted with a higher one; a store that cannot be read or written passed
+// over with a debugger line.
 TEST_F(SignatureTest, AcceptsAFreshFileAndKeepsOnlyAHigherSerial) {
   const InfoSerialStore store = {ReadMemory, WriteMemory};
-  const std::string tomorrow = InfoTimeFromNow(1), yesterday = InfoTimeFromNow(-1);
+  const std::string tomorrow = ExpiresIn(1), yesterday = ExpiresIn(-1);
   const struct {
     const char* name;
     bool keyed;
@@ -458,11 +384,9 @@ TEST_F(SignatureTest, AcceptsAFreshFileAndKeepsOnlyAHigherSerial) {
                                                  ARRAYSIZE(line));
     OutputDebugStringA("--end--");
     ASSERT_TRUE(capture.WaitFor("--end--", 10000));
+    EXPECT_EQ(row.refusal ? line : nullptr, refusal);
     if (row.refusal) {
-      ASSERT_EQ(line, refusal);
-      EXPECT_EQ(0, wcsncmp(refusal, row.refusal, wcslen(row.refusal))) << Narrow(refusal);
-    } else {
-      EXPECT_EQ(nullptr, refusal) << Narrow(refusal);
+      EXPECT_EQ(0, wcsncmp(line, row.refusal, wcslen(row.refusal))) << Narrow(line);
     }
     EXPECT_EQ(row.after.holds, g_store.holds);
     EXPECT_EQ(row.after.value, g_store.value);
