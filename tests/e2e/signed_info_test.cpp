@@ -206,6 +206,7 @@ TEST_F(SignedInfo, AnExpiredOrReplayedFileIsRefusedAndOnlyAnAcceptedSerialIsKept
     const char* output; // the start of a refusal's debugger line, or null: accepted
     LONGLONG kept;      // InfoSerial afterwards (-1: none, -2: no REG_QWORD)
     bool passedOver = false; // the value, no REG_QWORD, is named as unreadable
+    bool tampered = false;   // its last digit changed after signing
   } rows[] = {
       {"no keys", true, true, "", nullptr, -2},
       {"unexpired, serial 5", true, true, "Expires=" + tomorrow + "\r\nSerial=5\r\n", nullptr, 5, true},
@@ -215,6 +216,8 @@ TEST_F(SignedInfo, AnExpiredOrReplayedFileIsRefusedAndOnlyAnAcceptedSerialIsKept
       {"expired, serial 6", true, true, "Expires=" + yesterday + "\r\nSerial=6\r\n", expired.c_str(), 5},
       {"malformed expiry, serial 6", true, true, "Expires=" + tomorrow.substr(0, 19) + "\r\nSerial=6\r\n",
        "Info file refused: Expires is not a UTC time", 5},
+      {"serial 7, signed as 6", true, true, "Serial=6\r\n", "Info file refused: the signature does not verify", 5, false,
+       true},
       {"serial 6 without a platform section", true, false, "Serial=6\r\n", "Info file refused: no platform section", 5},
       {"default build: expired, serial 3", false, true, "Expires=" + yesterday + "\r\nSerial=3\r\n", nullptr, 5},
       {"serial 6", true, true, "Expires=" + tomorrow + "\r\nSerial=6\r\n", nullptr, 6},
@@ -227,6 +230,7 @@ TEST_F(SignedInfo, AnExpiredOrReplayedFileIsRefusedAndOnlyAnAcceptedSerialIsKept
     if (!row.info.empty()) text += "[info]\r\n" + row.info;
     const std::string line = SignatureLine(text, testKey_);
     ASSERT_FALSE(line.empty());
+    if (row.tampered) text[text.size() - 3] = '7';
     ASSERT_TRUE(served_.Serve(kInfoPath, text + line));
     DeleteFileW(TempFile(L"vrel_info").c_str());
     driver::UpdaterProcess updater;
@@ -288,6 +292,9 @@ TEST_F(SignedInfo, EveryOtherFileEndsAtOnceWithNothingRun) {
   large += SignatureLine(large, testKey_);
   ASSERT_GT(large.size(), 2u * 1024 * 1024);
 
+  // Expired a day ago, signed as it is.
+  std::string expired = pinned + "[info]\r\nExpires=" + ExpiresIn(-1) + "\r\n";
+  expired += SignatureLine(expired, testKey_);
   const char kNoSignature[] = "Info file refused: no well-formed signature line";
   const char kNotVerified[] = "Info file refused: the signature does not verify";
   const char kTooLarge[] = "Info file refused: larger than 1 MiB";
@@ -307,6 +314,7 @@ TEST_F(SignedInfo, EveryOtherFileEndsAtOnceWithNothingRun) {
        kNetworkError, false, true, nullptr},
       {"a package that does not match Sha256", good, L"vrel_setup_1.0.0.7.exe",
        "package refused: Sha256 does not match", kInstallFailed, true, true, nullptr},
+      {"expired", expired, p6, "Info file refused: expired at", kNetworkError, false, false, nullptr},
       {"2 MiB", large, p6, kTooLarge, kNetworkError, false, false, nullptr},
       {"2 MiB chunked", large, p6, kTooLarge, kNetworkError, false, false, "chunked 65536 0.02"},
   };

@@ -337,6 +337,7 @@ TEST_F(InfoCheckTest, SignWritesExpiresAndSerialUnderTheSignature) {
     Output out = {Collect, &report};
     const std::string earliest = ExpiresIn(30);
     ASSERT_EQ(row.code, SignCommand(info.c_str(), keyPath.c_str(), row.options, out)) << Narrow(report);
+    EXPECT_EQ(row.code == kCheckPassed, report.find(L"[info]\n  Expires     ") != std::wstring::npos) << Narrow(report);
     const std::string latest = ExpiresIn(30);
     std::string bytes = testing_support::ReadBytes(info);
     std::string after = row.after;
