@@ -12,10 +12,12 @@
 #include "base/workflow_protocol.h"
 #include "download/progress_sink.h"
 #include "download/watchdog.h"
+#include "info/info_freshness.h"
 #include "info/info_judgement.h"
 #include "info/info_signature.h"
 #include "info/package_check.h"
 #include "info/platform.h"
+#include "system/info_serial.h"
 
 void FailDownload(LONG identity, const wchar_t* reason) {
   WatchdogStopFor(identity);
@@ -113,6 +115,11 @@ static void ReportEnd(const DownloadJob& job, HRESULT result, const MyCallback& 
     {
       ScopedHandle held(OpenHeldFile(job.destination));
       refusal = ReadJudgedInfoFile(held.get(), job.destination, kInfoPublicKey, g_platformSection, &values);
+      // Expires and Serial (a build with a key), still held; the serial kept once all is judged good.
+      if (!refusal) {
+        refusal = AcceptInfoFreshness(job.destination, kInfoPublicKey, {ReadHighestInfoSerial, WriteHighestInfoSerial},
+                                      reason, kReasonChars);
+      }
     } // closed before a refused file is deleted: the hold shares no deletion
     if (refusal) {
       RefuseInfoFile(job, refusal);

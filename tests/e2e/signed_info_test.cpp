@@ -2,11 +2,13 @@
 // against the test web server (fixture `http_server`) and the real NSIS packages. A file signed
 // with the test-only key installs the package it pins by Sha256 and bounds by Size; every other
 // file ends in a box at once with no package run; the default build reads the same signed file as
-// any other.
+// any other. An expired file, or one whose Serial is below the highest this user accepted, is
+// refused as well.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "e2e/e2e_support.h"
@@ -14,6 +16,7 @@
 #include "info_report.h"
 #include "info_signing.h"
 #include "package/package_record.h"
+#include "info/info_freshness.h"
 #include "info/info_signature.h"
 
 namespace {
@@ -31,6 +34,8 @@ using testing_support::ReadBytes;
 using testing_support::WriteBytes;
 
 const char kInfoPath[] = "/plinthware/vrel_info.ini";
+// Where the updater keeps the highest serial accepted, named here as users and admins see it.
+const wchar_t kUpdaterUserKey[] = L"Software\\Orvane\\Plinthware Updater";
 const char kPackagePath[] = "/e2e-tests/vrel_setup.exe";
 
 // Wine reports Windows 7 (6.1 workstation) when no version is set for the program. An empty
@@ -76,7 +81,10 @@ protected:
     ASSERT_TRUE(e2e::RemoveCompanion());
     ASSERT_TRUE(installed_.set());
     e2e::DeleteInstallMarker();
+    // Every file sign writes carries a Serial: no test meets the serial another one left.
+    testing_support::DeleteRegistryTree(HKEY_CURRENT_USER, kUpdaterUserKey);
   }
+  void TearDown() override { testing_support::DeleteRegistryTree(HKEY_CURRENT_USER, kUpdaterUserKey); }
 
   // InfoCheck sign on `text` with `keyPath`; returns the signed bytes.
   std::string Signed(const std::string& text, const std::wstring& keyPath) {
@@ -172,6 +180,98 @@ TEST_F(SignedInfo, ASignedFilePinningItsPackageInstallsWithEitherBuild) {
   }
 }
 
+// The InfoSerial value: its number, or -1 when there is none, -2 when it is no REG_QWORD.
+LONGLONG KeptSerial() {
+  ULONGLONG value = 0;
+  DWORD type = REG_NONE, size = sizeof value;
+  LONG result = RegGetValueW(HKEY_CURRENT_USER, kUpdaterUserKey, L"InfoSerial", RRF_RT_ANY, &type, &value, &size);
+  if (result == ERROR_FILE_NOT_FOUND) return -1;
+  if (result != ERROR_SUCCESS || type != REG_QWORD || size != sizeof value) return -2;
+  return static_cast<LONGLONG>(value);
+}
+
+// `days` from now in the form of Expires.
+std::string ExpiresIn(int days) {
+  FILETIME clock = {};
+  GetSystemTimeAsFileTime(&clock);
+  LONGLONG now = static_cast<LONGLONG>((static_cast<ULONGLONG>(clock.dwHighDateTime) << 32) | clock.dwLowDateTime);
+  wchar_t text[kInfoTimeChars] = {};
+  FormatInfoTime(static_cast<ULONGLONG>(now + days * 86400LL * 10000000LL), text);
+  return driver::Utf8(text);
+}
+
+// One Info file after another as a user meets them, in Update mode with the offered version
+// installed: a file accepted ends in "You are using the latest version.", a refused one in the
+// network-error box at once. The serial kept (HKCU) changes only when a file with a higher one
+// has been judged good and its values read; a build without the key reads neither key.
+TEST_F(SignedInfo, AnExpiredOrReplayedFileIsRefusedAndOnlyAnAcceptedSerialIsKept) {
+  e2e::ScopedInstalledVersion installed(L"1.0.0.6");
+  ASSERT_TRUE(installed.set());
+  const std::string tomorrow = ExpiresIn(1), yesterday = ExpiresIn(-1);
+  const wchar_t kLatestVersion[] = L"You are using the latest version.";
+  const std::string expired = "Info file refused: expired at " + yesterday + ", the clock says ";
+  const struct {
+    const char* name;
+    bool signedBuild;
+    bool platform;     // the file has its platform section
+    std::string info;  // the [info] section's lines, signed as they are; empty: no section
+    const char* output; // the start of a refusal's debugger line, or null: accepted
+    LONGLONG kept;      // InfoSerial afterwards (-1: none, -2: no REG_QWORD)
+    bool passedOver = false; // the value, no REG_QWORD, is named as unreadable
+    bool tampered = false;   // its last digit changed after signing
+  } rows[] = {
+      {"no keys", true, true, "", nullptr, -2},
+      {"unexpired, serial 5", true, true, "Expires=" + tomorrow + "\r\nSerial=5\r\n", nullptr, 5, true},
+      {"serial 5 again", true, true, "Serial=5\r\n", nullptr, 5},
+      {"serial 4: a replay", true, true, "Serial=4\r\n", "Info file refused: Serial 4 is below 5, the highest accepted",
+       5},
+      {"expired, serial 6", true, true, "Expires=" + yesterday + "\r\nSerial=6\r\n", expired.c_str(), 5},
+      {"malformed expiry, serial 6", true, true, "Expires=" + tomorrow.substr(0, 19) + "\r\nSerial=6\r\n",
+       "Info file refused: Expires is not a UTC time", 5},
+      {"serial 7, signed as 6", true, true, "Serial=6\r\n", "Info file refused: the signature does not verify", 5, false,
+       true},
+      {"serial 6 without a platform section", true, false, "Serial=6\r\n", "Info file refused: no platform section", 5},
+      {"default build: expired, serial 3", false, true, "Expires=" + yesterday + "\r\nSerial=3\r\n", nullptr, 5},
+      {"serial 6", true, true, "Expires=" + tomorrow + "\r\nSerial=6\r\n", nullptr, 6},
+  };
+  // A value that is no serial of ours is passed over (and named in the debugger output), then replaced.
+  ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_CURRENT_USER, kUpdaterUserKey, L"InfoSerial", REG_SZ, L"9", 4));
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::string text = row.platform ? InfoFile(package_, size6_) : std::string("; a page\r\n");
+    if (!row.info.empty()) text += "[info]\r\n" + row.info;
+    const std::string line = SignatureLine(text, testKey_);
+    ASSERT_FALSE(line.empty());
+    if (row.tampered) text[text.size() - 3] = '7';
+    ASSERT_TRUE(served_.Serve(kInfoPath, text + line));
+    DeleteFileW(TempFile(L"vrel_info").c_str());
+    driver::UpdaterProcess updater;
+    driver::LaunchOptions options = e2e::ServedUpdaterOptions(L"-update");
+    options.program = row.signedBuild ? e2e::UpdaterPath() : defaultUpdater_;
+    ASSERT_TRUE(updater.Start(options)) << driver::Utf8(updater.startError());
+    HWND box = updater.WaitForMessageBox(e2e::kShowMs);
+    ASSERT_NE(nullptr, box) << "no message box\n" << updater.Describe();
+    EXPECT_EQ(row.output ? kNetworkError : kLatestVersion, updater.ReadMessageBox(box).text);
+    ASSERT_TRUE(updater.AnswerMessageBox(IDOK));
+    DWORD exitCode = 1;
+    ASSERT_TRUE(updater.WaitForExit(e2e::kEndMs, &exitCode)) << "still running\n" << updater.Describe();
+    std::vector<std::string> messages = updater.DebugMessages();
+    bool refused = false, named = false;
+    for (const std::string& m : messages) {
+      refused = refused || m.compare(0, 18, "Info file refused:") == 0;
+      named = named || (row.output && m.compare(0, strlen(row.output), row.output) == 0);
+    }
+    EXPECT_EQ(row.output != nullptr, refused) << updater.Describe();
+    if (row.output) {
+      EXPECT_TRUE(named) << "no output \"" << row.output << "\"\n" << updater.Describe();
+    }
+    EXPECT_EQ(row.kept, KeptSerial());
+    const char kPassedOver[] = "Info file serial: the highest accepted cannot be read (error 13); taken as none\n";
+    EXPECT_EQ(row.passedOver, std::count(messages.begin(), messages.end(), kPassedOver) == 1) << updater.Describe();
+    EXPECT_EQ(row.output == nullptr, testing_support::FileExists(TempFile(L"vrel_info"))) << "a refused file stays";
+  }
+}
+
 struct Refusal {
   const char* name;
   std::string info;           // the Info file served
@@ -204,6 +304,9 @@ TEST_F(SignedInfo, EveryOtherFileEndsAtOnceWithNothingRun) {
   large += SignatureLine(large, testKey_);
   ASSERT_GT(large.size(), 2u * 1024 * 1024);
 
+  // Expired a day ago, signed as it is.
+  std::string expired = pinned + "[info]\r\nExpires=" + ExpiresIn(-1) + "\r\n";
+  expired += SignatureLine(expired, testKey_);
   const char kNoSignature[] = "Info file refused: no well-formed signature line";
   const char kNotVerified[] = "Info file refused: the signature does not verify";
   const char kTooLarge[] = "Info file refused: larger than 1 MiB";
@@ -226,6 +329,7 @@ TEST_F(SignedInfo, EveryOtherFileEndsAtOnceWithNothingRun) {
        kNetworkError, false, true, nullptr},
       {"a package that does not match Sha256", Signed(InfoFile(package_, size7_), testKey_), L"vrel_setup_1.0.0.7.exe",
        "package refused: Sha256 does not match", kInstallFailed, true, true, nullptr},
+      {"expired", expired, p6, "Info file refused: expired at", kNetworkError, false, false, nullptr},
       {"2 MiB", large, p6, kTooLarge, kNetworkError, false, false, nullptr},
       {"2 MiB chunked", large, p6, kTooLarge, kNetworkError, false, false, "chunked 65536 0.02"},
   };

@@ -5,6 +5,7 @@
 
 #include <strsafe.h>
 
+#include "freshness_report.h"
 #include "info/location_check.h"
 #include "info/publisher_check.h"
 #include "info/info_signature.h"
@@ -256,6 +257,7 @@ int CheckInfoFile(const CheckOptions& given, const Output& out) {
     Print(out, L"signature verified\n");
   }
   if (options.publisher && options.package) problems += CheckPublisher(options, out);
+  problems += ReportFreshness(options.infoPath, options.publicKey != nullptr, CurrentFileTime(), out);
   for (int i = 0; i < kInfoSectionCount; ++i) {
     Section section = {kInfoSections[i], 0};
     Print(out, L"[%s]\n", section.name);

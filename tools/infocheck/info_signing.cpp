@@ -6,7 +6,9 @@
 #include <string.h>
 #include <strsafe.h>
 
+#include "freshness_report.h"
 #include "info_report.h"
+#include "info/info_freshness.h"
 #include "info/info_signature.h"
 
 #ifndef NT_SUCCESS
@@ -59,6 +61,136 @@ bool Sha256(const BYTE* data, size_t size, BYTE digest[32]) {
   if (hash) BCryptDestroyHash(hash);
   BCryptCloseAlgorithmProvider(algorithm, 0);
   return ok;
+}
+
+// Room SetFreshnessKeys may add: a line ending, the section's name and two keys with their values
+// and line endings.
+const size_t kFreshnessRoom = 128;
+
+bool IsBlank(BYTE c) { return c == ' ' || c == '\t'; }
+
+// True when the line [start, end) is `name` followed by blanks and '=', after blanks, in any case.
+bool IsKeyLine(const BYTE* bytes, size_t start, size_t end, const char* name) {
+  while (start < end && IsBlank(bytes[start])) ++start;
+  for (; *name; ++name, ++start) {
+    if (start == end || (bytes[start] | 0x20) != (static_cast<BYTE>(*name) | 0x20)) return false;
+  }
+  while (start < end && IsBlank(bytes[start])) ++start;
+  return start < end && bytes[start] == '=';
+}
+
+// True when the line [start, end), from its '[', names section `name` in any case.
+bool IsSectionLine(const BYTE* bytes, size_t start, size_t end, const char* name) {
+  if (start == end || bytes[start++] != '[') return false;
+  for (; *name; ++name, ++start) {
+    if (start == end || (bytes[start] | 0x20) != (static_cast<BYTE>(*name) | 0x20)) return false;
+  }
+  return start < end && bytes[start] == ']';
+}
+
+struct Edit {
+  size_t from, to; // the bytes replaced (from == to: inserted)
+  char text[96];
+};
+
+// The body `bytes` (without its signature line) with the [info] section's keys set: for each of
+// `names` with a value, the first line of that key in the first [info] section replaced, a
+// missing one put right below the section's name, a missing section added at the end, all with
+// the file's own line endings, and the last line ended. Writes at most size + kFreshnessRoom
+// bytes to `out`; returns their number.
+size_t SetFreshnessKeys(const BYTE* bytes, size_t size, const char* const names[2], const char* const values[2],
+                        BYTE* out) {
+  const char* ending = "\r\n";
+  for (size_t i = 0; i < size; ++i) {
+    if (bytes[i] == '\n') {
+      ending = i > 0 && bytes[i - 1] == '\r' ? "\r\n" : "\n";
+      break;
+    }
+  }
+  size_t found[2] = {size + 1, size + 1}, foundEnd[2] = {0, 0}, below = size + 1;
+  bool inInfo = false, seen = false, headerEnded = true;
+  for (size_t start = 0; start < size;) {
+    size_t next = start;
+    while (next < size && bytes[next] != '\n') ++next;
+    size_t end = next > start && bytes[next - 1] == '\r' ? next - 1 : next;
+    if (next < size) ++next;
+    size_t first = start;
+    while (first < end && IsBlank(bytes[first])) ++first;
+    if (first < end && bytes[first] == '[') {
+      inInfo = !seen && IsSectionLine(bytes, first, end, "info");
+      if (inInfo) {
+        seen = true;
+        below = next;
+        headerEnded = next > end;
+      }
+    } else if (inInfo) {
+      for (int k = 0; k < 2; ++k) {
+        if (found[k] > size && IsKeyLine(bytes, start, end, names[k])) {
+          found[k] = start;
+          foundEnd[k] = end;
+        }
+      }
+    }
+    start = next;
+  }
+  Edit edits[3] = {};
+  int count = 0;
+  if (!seen) {
+    Edit& edit = edits[count++];
+    edit.from = edit.to = size;
+    if (size > 0 && bytes[size - 1] != '\n') StringCchCatA(edit.text, ARRAYSIZE(edit.text), ending);
+    StringCchCatA(edit.text, ARRAYSIZE(edit.text), "[info]");
+    StringCchCatA(edit.text, ARRAYSIZE(edit.text), ending);
+  }
+  for (int k = 0; k < 2; ++k) {
+    if (!values[k]) continue;
+    Edit* edit = nullptr;
+    if (found[k] <= size) {
+      edit = &edits[count++];
+      edit->from = found[k];
+      edit->to = foundEnd[k];
+    } else if (seen) {
+      edit = &edits[count++];
+      edit->from = edit->to = below;
+      if (!headerEnded) StringCchCatA(edit->text, ARRAYSIZE(edit->text), ending);
+      headerEnded = true;
+    } else {
+      edit = &edits[0]; // the new section
+    }
+    StringCchCatA(edit->text, ARRAYSIZE(edit->text), names[k]);
+    StringCchCatA(edit->text, ARRAYSIZE(edit->text), "=");
+    StringCchCatA(edit->text, ARRAYSIZE(edit->text), values[k]);
+    if (found[k] > size) StringCchCatA(edit->text, ARRAYSIZE(edit->text), ending);
+  }
+  // In the order of the file; an insertion below the name comes before a line replaced there.
+  for (int i = 1; i < count; ++i) {
+    for (int j = i; j > 0 && (edits[j].from < edits[j - 1].from ||
+                              (edits[j].from == edits[j - 1].from && edits[j].to == edits[j].from &&
+                               edits[j - 1].to != edits[j - 1].from));
+         --j) {
+      Edit swap = edits[j];
+      edits[j] = edits[j - 1];
+      edits[j - 1] = swap;
+    }
+  }
+  size_t written = 0, at = 0;
+  for (int i = 0; i < count; ++i) {
+    CopyMemory(out + written, bytes + at, edits[i].from - at);
+    written += edits[i].from - at;
+    size_t length = static_cast<size_t>(lstrlenA(edits[i].text));
+    CopyMemory(out + written, edits[i].text, length);
+    written += length;
+    at = edits[i].to;
+  }
+  CopyMemory(out + written, bytes + at, size - at);
+  written += size - at;
+  // The signed part ends with a line ending, so that the signature is a line of its own.
+  if (written > 0 && out[written - 1] != '\n') {
+    size_t length = static_cast<size_t>(lstrlenA(ending));
+    CopyMemory(out + written, ending, length);
+    written += length;
+  }
+  return written;
 }
 
 } // namespace
@@ -143,9 +275,63 @@ int KeygenCommand(const wchar_t* givenKeyPath, const Output& out) {
   return kCheckPassed;
 }
 
-int SignCommand(const wchar_t* givenInfoPath, const wchar_t* givenKeyPath, const Output& out) {
+// Decides the Serial and Expires texts sign writes: `serial` always, `expires` empty to keep the
+// file's own. False (with a message) when they cannot be decided as asked.
+static bool DecideFreshness(const wchar_t* infoPath, const SignOptions& options, ULONGLONG now,
+                            char serial[kInfoSerialChars], char expires[kInfoTimeChars], const Output& out) {
+  InfoFreshness own;
+  ReadInfoFreshness(infoPath, &own);
+  ULONGLONG value = 1;
+  if (options.serial) {
+    if (!ParseInfoSerial(options.serial, &value)) {
+      Print(out, L"--serial %s is not a decimal number from 0 to 18446744073709551615\n", options.serial);
+      return false;
+    }
+    if (own.serialValid && value < own.serial) {
+      Print(out, L"--serial %llu is below the file's own %llu: every PC that accepted that one would refuse it\n",
+            value, own.serial);
+      return false;
+    }
+  } else if (own.hasSerial && !own.serialValid) {
+    Print(out, L"the file's Serial %s cannot be raised: give --serial\n", own.serialText);
+    return false;
+  } else if (own.hasSerial && own.serial == ~0ull) {
+    Print(out, L"the file's Serial %llu cannot be raised: it is the largest there is\n", own.serial);
+    return false;
+  } else if (own.hasSerial) {
+    value = own.serial + 1;
+  }
+  StringCchPrintfA(serial, kInfoSerialChars, "%llu", value);
+  expires[0] = '\0';
+  if (options.expiresDays < 0 || options.expiresDays > kMaxExpiresDays) {
+    Print(out, L"--expires takes 1 to %d days\n", kMaxExpiresDays);
+    return false;
+  }
+  if (options.expiresDays == 0) {
+    if (own.hasExpires && !own.expiresValid) {
+      Print(out, L"the file's Expires %s is not a UTC time YYYY-MM-DDTHH:MM:SSZ: give --expires\n", own.expiresText);
+      return false;
+    }
+    return true;
+  }
+  // Whole seconds, as the form has them.
+  const ULONGLONG second = 10000000;
+  wchar_t text[kInfoTimeChars] = {};
+  if (!FormatInfoTime(now - now % second + static_cast<ULONGLONG>(options.expiresDays) * 86400 * second, text)) {
+    Print(out, L"the clock gives no expiry in the years 1601 to 9999\n");
+    return false;
+  }
+  for (int i = 0; i < kInfoTimeChars; ++i) expires[i] = static_cast<char>(text[i]); // ASCII digits and signs
+  return true;
+}
+
+int SignCommand(const wchar_t* givenInfoPath, const wchar_t* givenKeyPath, const SignOptions& options,
+                const Output& out) {
   wchar_t infoPath[MAX_PATH] = {}, keyPath[MAX_PATH] = {};
   if (!ResolvePath(givenInfoPath, infoPath, out) || !ResolvePath(givenKeyPath, keyPath, out)) return kCheckUsage;
+  ULONGLONG now = CurrentFileTime();
+  char serial[kInfoSerialChars] = {}, expires[kInfoTimeChars] = {};
+  if (!DecideFreshness(infoPath, options, now, serial, expires, out)) return kCheckUsage;
   BYTE key[kPrivateKeyBytes] = {};
   if (!ReadPrivateKeyFile(keyPath, key)) {
     Print(out, L"cannot read a private key from %s\n", keyPath);
@@ -153,8 +339,10 @@ int SignCommand(const wchar_t* givenInfoPath, const wchar_t* givenKeyPath, const
   }
   DWORD size = 0;
   BYTE* bytes = ReadWhole(infoPath, &size);
-  if (!bytes) {
+  BYTE* body = bytes ? static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), 0, size + kFreshnessRoom)) : nullptr;
+  if (!body) {
     SecureZeroMemory(key, sizeof key);
+    if (bytes) HeapFree(GetProcessHeap(), 0, bytes);
     Print(out, L"cannot read the Info file %s (or it is larger than 1 MiB)\n", infoPath);
     return kCheckUsage;
   }
@@ -169,28 +357,33 @@ int SignCommand(const wchar_t* givenInfoPath, const wchar_t* givenKeyPath, const
     size_t prefix = static_cast<size_t>(lstrlenA(kSignaturePrefix));
     keep = end - start >= prefix && memcmp(bytes + start, kSignaturePrefix, prefix) == 0 ? start : size;
   }
-  // The signed part ends with a line ending, so that the signature is a line of its own.
-  DWORD body = static_cast<DWORD>(keep);
-  if (body > 0 && bytes[body - 1] != '\n') {
-    bytes[body] = '\n'; // ReadWhole left one byte to spare
-    ++body;
-  }
+  const char* const names[2] = {"Expires", "Serial"};
+  const char* const values[2] = {expires[0] ? expires : nullptr, serial};
+  size_t bodySize = SetFreshnessKeys(bytes, keep, names, values, body);
+  HeapFree(GetProcessHeap(), 0, bytes);
   BYTE signature[64] = {};
-  bool signedOk = SignP256(key, bytes, body, signature);
+  bool signedOk = SignP256(key, body, bodySize, signature);
   SecureZeroMemory(key, sizeof key);
   char line[16 + kSignatureChars + 3] = {};
   StringCchCopyA(line, ARRAYSIZE(line), kSignaturePrefix);
   size_t prefix = lstrlenA(line);
   bool ok = signedOk && EncodeBase64(signature, sizeof signature, line + prefix, ARRAYSIZE(line) - prefix) &&
             SUCCEEDED(StringCchCatA(line, ARRAYSIZE(line), "\r\n")) &&
-            WriteWhole(infoPath, CREATE_ALWAYS, bytes, body, line, static_cast<DWORD>(lstrlenA(line)));
-  HeapFree(GetProcessHeap(), 0, bytes);
+            WriteWhole(infoPath, CREATE_ALWAYS, body, static_cast<DWORD>(bodySize), line,
+                       static_cast<DWORD>(lstrlenA(line)));
+  HeapFree(GetProcessHeap(), 0, body);
   if (!ok) {
     Print(out, L"signing %s failed (error %lu)\n", infoPath, GetLastError());
     return kCheckUsage;
   }
   Print(out, L"signed %s\n", infoPath);
+  ReportFreshness(infoPath, false, now, out);
   return kCheckPassed;
+}
+
+int SignCommand(const wchar_t* infoPath, const wchar_t* keyPath, const Output& out) {
+  SignOptions options = {0, nullptr};
+  return SignCommand(infoPath, keyPath, options, out);
 }
 
 int VerifyCommand(const wchar_t* givenInfoPath, const wchar_t* publicKey, const Output& out) {
@@ -207,5 +400,6 @@ int VerifyCommand(const wchar_t* givenInfoPath, const wchar_t* publicKey, const 
     return kCheckProblems;
   }
   Print(out, L"signature verified: %s\n", infoPath);
-  return kCheckPassed;
+  // What a build with the key does next: the expiry and the serial, which the signature covers.
+  return ReportFreshness(infoPath, true, CurrentFileTime(), out) ? kCheckProblems : kCheckPassed;
 }

@@ -1,6 +1,7 @@
 // InfoCheck on good and bad Info files: each row a file (and options), the exit code the check
-// must give and a line its report must hold; then the console program itself, started as the
-// maker's pipeline starts it, with its exit code and output read back.
+// must give and a line its report must hold; Expires and Serial as check, sign and verify handle
+// them; then the console program itself, started as the maker's pipeline starts it, with its exit
+// code and output read back.
 #include <windows.h>
 
 #include <string>
@@ -11,6 +12,7 @@
 #include "info_signing.h"
 #include "support/test_support.h"
 #include "support/trusted_root.h"
+#include "info/info_freshness.h"
 #include "info/package_check.h"
 
 namespace {
@@ -229,6 +231,173 @@ TEST_F(InfoCheckTest, RefusesWhatItCannotRead) {
   EXPECT_NE(std::wstring::npos, previous.report.find(L"not a version")) << Narrow(previous.report);
 }
 
+// `days` from now as Expires takes it (whole seconds: the fraction cut).
+std::string ExpiresIn(int days) {
+  FILETIME clock = {};
+  GetSystemTimeAsFileTime(&clock);
+  LONGLONG now = static_cast<LONGLONG>((static_cast<ULONGLONG>(clock.dwHighDateTime) << 32) | clock.dwLowDateTime);
+  wchar_t text[kInfoTimeChars] = {};
+  FormatInfoTime(static_cast<ULONGLONG>(now + days * 86400LL * 10000000LL), text);
+  return Narrow(text);
+}
+
+// keygen into `path`; returns the public key it printed.
+std::wstring MakeKey(const std::wstring& path) {
+  std::wstring report;
+  Output out = {Collect, &report};
+  if (KeygenCommand(path.c_str(), out) != kCheckPassed) return L"";
+  const std::wstring marker = L"-DPLINTHWARE_INFO_PUBLIC_KEY=";
+  size_t at = report.find(marker);
+  if (at == std::wstring::npos) return L"";
+  return report.substr(at + marker.size(), report.find(L'\n', at) - at - marker.size());
+}
+
+// check, with or without the key, prints the [info] section's Expires and Serial, warns of an
+// expiry less than a week away or past, and counts what a build with the key refuses.
+TEST_F(InfoCheckTest, ReportsExpiresAndSerial) {
+  std::wstring keyPath = dir_.file(L"info.key");
+  std::wstring publicKey = MakeKey(keyPath);
+  ASSERT_EQ(88u, publicKey.size());
+  const std::string platform = Section("platform_win8", Values("1.0.0.6", kGoodLocation, kGoodCommand, digest_));
+  const std::string in30 = ExpiresIn(30), in3 = ExpiresIn(3), ago2 = ExpiresIn(-2);
+  const struct {
+    const char* name;
+    std::string info; // the [info] section's lines; empty: no section
+    bool keyed;       // checked with --public-key (the file signed, its own keys kept)
+    int code;
+    std::string expected;
+    std::string absent; // a text the report must not hold
+  } rows[] = {
+      {"no section", "", false, 0,
+       "[info]\n  Expires     (none: a build with the key accepts this file for ever)\n"
+       "  Serial      (none: a build with the key accepts an older signed file in its place)\n",
+       "WARNING"},
+      {"a month left", "Expires=" + in30 + "\r\nSerial=7\r\n", false, 0,
+       "  Expires     " + in30 + " (in 29 days 23 hours)\n  Serial      7\n", "WARNING"},
+      {"a month left, signed", "Expires=" + in30 + "\r\nSerial=7\r\n", true, 0, "  Serial      8\n", "WARNING"},
+      {"three days left", "Expires=" + in3 + "\r\n", false, 0,
+       "  WARNING: Expires is less than a week away: re-sign and publish the file before then", "PROBLEM"},
+      {"past", "Expires=" + ago2 + "\r\n", false, 0,
+       "  Expires     " + ago2 + " (past, 2 days ago)\n  WARNING: Expires is past: a build with the key refuses",
+       "PROBLEM"},
+      {"past, with the key", "Expires=" + ago2 + "\r\n", true, 1,
+       "  PROBLEM: Expires is past: a build with the key refuses the file", "WARNING"},
+      {"malformed expiry", "Expires=" + in30.substr(0, 10) + "\r\n", false, 1,
+       "  Expires     " + in30.substr(0, 10) + "\n  PROBLEM: Expires is not a UTC time", "WARNING"},
+      {"malformed serial", "Serial=1.5\r\n", false, 1,
+       "  Serial      1.5\n  PROBLEM: Serial is not a decimal number from 0 to 18446744073709551615", "WARNING"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::wstring info = Write(platform + (row.info.empty() ? "" : "[info]\r\n" + row.info));
+    if (row.keyed) {
+      std::wstring signing;
+      Output out = {Collect, &signing};
+      ASSERT_EQ(kCheckPassed, SignCommand(info.c_str(), keyPath.c_str(), out)) << Narrow(signing);
+    }
+    CheckRun run = Check(info, nullptr, nullptr, row.keyed ? publicKey.c_str() : nullptr);
+    std::string report = Narrow(run.report);
+    EXPECT_EQ(row.code, run.code) << report;
+    EXPECT_NE(std::string::npos, report.find(row.expected)) << "no \"" << row.expected << "\" in\n" << report;
+    EXPECT_EQ(std::string::npos, report.find(row.absent)) << report;
+  }
+}
+
+// sign writes Serial always (the file's own plus one, or as given) and Expires with --expires, in
+// the [info] section, where the signature covers them; verify prints both.
+TEST_F(InfoCheckTest, SignWritesExpiresAndSerialUnderTheSignature) {
+  std::wstring keyPath = dir_.file(L"info.key");
+  std::wstring publicKey = MakeKey(keyPath);
+  ASSERT_EQ(88u, publicKey.size());
+  const std::string platform = "[platform_win8]\r\nVersion=1.0.0.6\r\n";
+  const std::string lfPlatform = "[platform_win8]\nVersion=1.0.0.6\n";
+  const std::string ago2 = ExpiresIn(-2);
+  const struct {
+    const char* name;
+    std::string before;     // the file before signing
+    SignOptions options;
+    int code;               // of sign
+    std::string after;      // the signed part after signing (the file unchanged when sign refuses);
+                            // EXPIRES: 30 days from the signing
+    int verified;           // verify's exit code afterwards
+  } rows[] = {
+      {"no section: the first serial", platform, {0, nullptr}, kCheckPassed, platform + "[info]\r\nSerial=1\r\n",
+       kCheckPassed},
+      {"the serial raised", platform + "[info]\r\nSerial=41\r\n", {0, nullptr}, kCheckPassed,
+       platform + "[info]\r\nSerial=42\r\n", kCheckPassed},
+      {"the serial given", platform + "[info]\r\nSerial=41\r\n", {0, L"100"}, kCheckPassed,
+       platform + "[info]\r\nSerial=100\r\n", kCheckPassed},
+      {"a lower serial given", platform + "[info]\r\nSerial=41\r\n", {0, L"40"}, kCheckUsage,
+       platform + "[info]\r\nSerial=41\r\n", kCheckProblems},
+      {"the largest serial cannot be raised", platform + "[info]\r\nSerial=18446744073709551615\r\n", {0, nullptr},
+       kCheckUsage, platform + "[info]\r\nSerial=18446744073709551615\r\n", kCheckProblems},
+      {"a malformed serial cannot be raised", platform + "[info]\r\nSerial=x\r\n", {0, nullptr}, kCheckUsage,
+       platform + "[info]\r\nSerial=x\r\n", kCheckProblems},
+      {"expires in 30 days", platform, {30, nullptr}, kCheckPassed,
+       platform + "[info]\r\nExpires=EXPIRES\r\nSerial=1\r\n", kCheckPassed},
+      {"keys replaced in place, others kept",
+       "; note\r\n[INFO]\r\nnote=1\r\n serial = 9\r\nExpires=" + ago2 + "\r\n" + platform, {30, nullptr},
+       kCheckPassed, "; note\r\n[INFO]\r\nnote=1\r\nSerial=10\r\nExpires=EXPIRES\r\n" + platform, kCheckPassed},
+      {"keys put below the section's name", "[info]\r\n" + platform, {30, nullptr}, kCheckPassed,
+       "[info]\r\nExpires=EXPIRES\r\nSerial=1\r\n" + platform, kCheckPassed},
+      {"line feeds only", lfPlatform, {30, nullptr}, kCheckPassed, lfPlatform + "[info]\nExpires=EXPIRES\nSerial=1\n",
+       kCheckPassed},
+      {"its own past expiry kept: verify refuses", platform + "[info]\r\nExpires=" + ago2 + "\r\n", {0, nullptr},
+       kCheckPassed, platform + "[info]\r\nSerial=1\r\nExpires=" + ago2 + "\r\n", kCheckProblems},
+      {"a malformed expiry is not kept", platform + "[info]\r\nExpires=soon\r\n", {0, nullptr}, kCheckUsage,
+       platform + "[info]\r\nExpires=soon\r\n", kCheckProblems},
+      {"no expiry beyond ten years", platform, {kMaxExpiresDays + 1, nullptr}, kCheckUsage, platform, kCheckProblems},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::wstring info = Write(row.before);
+    std::wstring report;
+    Output out = {Collect, &report};
+    const std::string earliest = ExpiresIn(30);
+    ASSERT_EQ(row.code, SignCommand(info.c_str(), keyPath.c_str(), row.options, out)) << Narrow(report);
+    EXPECT_EQ(row.code == kCheckPassed, report.find(L"[info]\n  Expires     ") != std::wstring::npos) << Narrow(report);
+    const std::string latest = ExpiresIn(30);
+    std::string bytes = testing_support::ReadBytes(info);
+    std::string after = row.after;
+    size_t placeholder = after.find("EXPIRES");
+    if (placeholder != std::string::npos) {
+      // The same form orders as its time does.
+      std::string written = bytes.substr(bytes.find("Expires=") + 8, earliest.size());
+      EXPECT_TRUE(earliest <= written && written <= latest) << written << " not from " << earliest << " to " << latest;
+      after.replace(placeholder, 7, written);
+    }
+    size_t signature = bytes.rfind("; signature=");
+    EXPECT_EQ(after, bytes.substr(0, signature)) << bytes;
+    if (row.code == kCheckPassed) {
+      EXPECT_EQ(bytes.size(), signature + 12 + 88 + 2) << "not one signature line at the end";
+    }
+    std::wstring verified;
+    Output verifyOut = {Collect, &verified};
+    EXPECT_EQ(row.verified, VerifyCommand(info.c_str(), publicKey.c_str(), verifyOut)) << Narrow(verified);
+    bool printed = verified.find(L"[info]\n  Expires     ") != std::wstring::npos;
+    EXPECT_EQ(row.code == kCheckPassed, printed) << Narrow(verified);
+  }
+
+  // The signature covers both: another day, or a serial raised by hand, no longer verifies.
+  std::wstring info = Write(platform);
+  std::wstring report;
+  Output out = {Collect, &report};
+  SignOptions month = {30, nullptr};
+  ASSERT_EQ(kCheckPassed, SignCommand(info.c_str(), keyPath.c_str(), month, out)) << Narrow(report);
+  const std::string good = testing_support::ReadBytes(info);
+  std::string later = good, higher = good;
+  size_t day = later.find("Expires=") + 8 + 9; // the day's second digit
+  later[day] = later[day] == '9' ? '8' : static_cast<char>(later[day] + 1);
+  higher.replace(higher.find("Serial=1"), 8, "Serial=2");
+  for (const std::string& changed : {later, higher}) {
+    ASSERT_TRUE(WriteBytes(info, changed));
+    std::wstring verified;
+    Output verifyOut = {Collect, &verified};
+    EXPECT_EQ(kCheckProblems, VerifyCommand(info.c_str(), publicKey.c_str(), verifyOut)) << changed;
+    EXPECT_NE(std::wstring::npos, verified.find(L"the signature does not verify")) << Narrow(verified);
+  }
+}
+
 // Starts InfoCheck.exe with `arguments`, returns its exit code and its standard output.
 CheckRun RunProgram(const std::wstring& arguments) {
   CheckRun run = {-1, L""};
@@ -346,6 +515,33 @@ TEST_F(InfoCheckTest, TheProgramReportsOnStandardOutputAndExitsWithTheVerdict) {
   EXPECT_EQ(kCheckUsage, RunProgram(L"\"" + info + L"\" --unknown").code);
   // A publisher is a property of the package: without --package it has nothing to check.
   EXPECT_EQ(kCheckUsage, RunProgram(L"\"" + info + L"\" --publisher \"Plinthware Test Publisher\"").code);
+  // sign's options as the program takes them.
+  std::wstring keyPath = dir_.file(L"program.key");
+  ASSERT_EQ(88u, MakeKey(keyPath).size());
+  const std::wstring sign = L"sign \"" + info + L"\" \"" + keyPath + L"\"";
+  const struct {
+    const wchar_t* options;
+    int code;
+    const char* serial; // the Serial line written, or null when nothing was signed
+  } signs[] = {
+      {L"", 0, "Serial=1\r\n"},
+      {L" --expires 30 --serial 12", 0, "Serial=12\r\n"},
+      {L" --expires 0", kCheckUsage, nullptr},
+      {L" --expires 3651", kCheckUsage, nullptr},
+      {L" --expires 30 --expires 30", kCheckUsage, nullptr},
+      {L" --expires", kCheckUsage, nullptr},
+      {L" --days 30", kCheckUsage, nullptr},
+  };
+  for (const auto& row : signs) {
+    Write(Section("platform_win8", Values("1.0.0.6", kGoodLocation, kGoodCommand, digest_)));
+    CheckRun run = RunProgram(sign + row.options);
+    EXPECT_EQ(row.code, run.code) << Narrow(row.options) << "\n" << Narrow(run.report);
+    std::string bytes = testing_support::ReadBytes(info);
+    EXPECT_EQ(row.serial != nullptr, bytes.find("; signature=") != std::string::npos) << Narrow(row.options);
+    if (row.serial) {
+      EXPECT_NE(std::string::npos, bytes.find(row.serial)) << Narrow(row.options) << "\n" << bytes;
+    }
+  }
   CheckRun unsigned_ = RunProgram(L"\"" + info + L"\" --package \"" + package_ + L"\" --publisher \"Plinthware\"");
   EXPECT_EQ(1, unsigned_.code) << Narrow(unsigned_.report);
   EXPECT_NE(std::wstring::npos, unsigned_.report.find(L"deletes the package unrun: no signature"))

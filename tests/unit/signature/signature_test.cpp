@@ -1,7 +1,8 @@
 // Signed Info files under the real CNG: a key made by keygen signs an Info file that verify and
 // the updater's check accept; then each way a file can be wrong is refused: unsigned, a cut or
 // malformed signature, another key, any one byte flipped, a line added, bytes after the
-// signature, and a file beyond 1 MiB (refused by every build, with a key or without).
+// signature, and a file beyond 1 MiB (refused by every build, with a key or without); then the
+// [info] section's Expires and Serial, their forms and their judgement against a clock and a store.
 #include <windows.h>
 
 #include <string>
@@ -12,6 +13,7 @@
 #include "info_signing.h"
 #include "support/test_support.h"
 #include "base/owners.h"
+#include "info/info_freshness.h"
 #include "info/info_judgement.h"
 #include "info/info_signature.h"
 #include "info/package_check.h"
@@ -74,11 +76,12 @@ protected:
 
 TEST_F(SignatureTest, RoundTripKeygenSignVerify) {
   std::string bytes = Signed(kInfo, keyPath_);
-  // The signature is the last line, an INI comment after every byte of the original file.
+  // After every byte of the original file: the [info] section with the first serial, then the
+  // signature, an INI comment, as the last line.
   ASSERT_EQ(0u, bytes.find(kInfo)) << bytes;
   std::string line = bytes.substr(sizeof kInfo - 1);
-  EXPECT_EQ(0u, line.find("; signature=")) << line;
-  EXPECT_EQ(12u + 88u + 2u, line.size()) << line;
+  EXPECT_EQ(0u, line.find("[info]\r\nSerial=1\r\n; signature=")) << line;
+  EXPECT_EQ(18u + 12u + 88u + 2u, line.size()) << line;
   EXPECT_EQ(nullptr, Judge(bytes));
 
   std::wstring report;
@@ -89,18 +92,19 @@ TEST_F(SignatureTest, RoundTripKeygenSignVerify) {
   GetPrivateProfileStringW(L"platform_win8", L"Version", L"", version, 64, info_.c_str());
   EXPECT_STREQ(L"1.0.0.6", version);
 
-  // Signing again replaces the line rather than adding one.
+  // Signing again replaces the line rather than adding one, and raises the serial.
   std::wstring again;
   Output out2 = {Collect, &again};
   ASSERT_EQ(kCheckPassed, SignCommand(info_.c_str(), keyPath_.c_str(), out2)) << Narrow(again);
   std::string resigned = ReadBytes(info_);
   EXPECT_EQ(bytes.size(), resigned.size());
-  EXPECT_EQ(std::string::npos, resigned.find("; signature=", sizeof kInfo)) << resigned;
+  EXPECT_EQ(std::string::npos, resigned.find("; signature=", resigned.find("; signature=") + 1)) << resigned;
+  EXPECT_EQ(sizeof kInfo - 1, resigned.find("[info]\r\nSerial=2\r\n; signature=")) << resigned;
   EXPECT_EQ(nullptr, Judge(resigned));
 
   // A file whose last line has no line ending gets one before its signature.
   std::string bare = Signed("[platform_win7]\r\nVersion=1.0.0.6", keyPath_);
-  EXPECT_EQ(0u, bare.find("[platform_win7]\r\nVersion=1.0.0.6\n; signature=")) << bare;
+  EXPECT_EQ(0u, bare.find("[platform_win7]\r\nVersion=1.0.0.6\r\n[info]\r\nSerial=1\r\n; signature=")) << bare;
   EXPECT_EQ(nullptr, Judge(bare));
 
   // keygen never replaces a key.
@@ -114,7 +118,7 @@ TEST_F(SignatureTest, RefusesWhatIsNotSignedByTheKey) {
   std::wstring otherKey = dir_.file(L"other.key");
   ASSERT_FALSE(MakeKey(otherKey).empty());
   std::string byOther = Signed(kInfo, otherKey);
-  size_t line = sizeof kInfo - 1;
+  size_t line = good.rfind("; signature="); // where the signature line begins
 
   struct Row {
     const char* name;
@@ -232,6 +236,169 @@ TEST_F(SignatureTest, InfoCheckWithTheKeyDemandsSignatureSha256AndSize) {
   report.clear();
   EXPECT_EQ(kCheckProblems, CheckInfoFile(options, out)) << Narrow(report);
   EXPECT_NE(std::wstring::npos, report.find(L"no well-formed signature")) << Narrow(report);
+}
+
+// Each text as the parser takes it, against Windows' own conversion of the same fields, and back.
+TEST(InfoFreshness, TakesOnlyAUtcTimeOfARealDayAndADecimalSerial) {
+  const struct {
+    const wchar_t* text;
+    WORD fields[6]; // year, month, day, hour, minute, second; year 0: refused
+  } times[] = {
+      {L"2024-02-29T23:59:59Z", {2024, 2, 29, 23, 59, 59}}, {L"2000-02-29T00:00:00Z", {2000, 2, 29, 0, 0, 0}},
+      {L"1601-01-01T00:00:00Z", {1601, 1, 1, 0, 0, 0}},     {L"9999-12-31T23:59:59Z", {9999, 12, 31, 23, 59, 59}},
+      {L"2023-02-29T00:00:00Z", {}}, {L"1900-02-29T00:00:00Z", {}}, {L"2025-04-31T00:00:00Z", {}},
+      {L"2025-13-01T00:00:00Z", {}}, {L"2025-01-01T24:00:00Z", {}}, {L"2025-01-01T00:00:60Z", {}},
+      {L"1600-12-31T23:59:59Z", {}}, {L"2025-01-01t00:00:00z", {}}, {L"2025-01-01T00:00:00+00:00", {}},
+      {L"2025-01-01T00:00:00.5Z", {}}, {L"2025-1-01T00:00:00Z", {}},  {L"", {}},
+  };
+  for (const auto& row : times) {
+    SCOPED_TRACE(Narrow(row.text));
+    ULONGLONG time = 1;
+    ASSERT_EQ(row.fields[0] != 0, ParseInfoTime(row.text, &time));
+    const WORD* f = row.fields;
+    SYSTEMTIME utc = {f[0], f[1], 0, f[2], f[3], f[4], f[5], 0};
+    FILETIME file = {};
+    bool converted = f[0] && SystemTimeToFileTime(&utc, &file);
+    EXPECT_EQ(converted ? (static_cast<ULONGLONG>(file.dwHighDateTime) << 32) | file.dwLowDateTime : 0, time);
+    wchar_t back[kInfoTimeChars] = {};
+    EXPECT_EQ(f[0] != 0, f[0] && FormatInfoTime(time, back) && lstrcmpW(row.text, back) == 0) << Narrow(back);
+  }
+  const struct {
+    const wchar_t* text;
+    bool valid;
+    ULONGLONG value;
+  } serials[] = {{L"0", true, 0}, {L"00000000000000000042", true, 42}, {L"18446744073709551615", true, ~0ull},
+                 {L"18446744073709551616", false, 0}, {L"000000000000000000001", false, 0}, {L"-1", false, 0},
+                 {L"1 2", false, 0}, {L"", false, 0}};
+  for (const auto& row : serials) {
+    ULONGLONG value = 1;
+    EXPECT_EQ(row.valid, ParseInfoSerial(row.text, &value)) << Narrow(row.text);
+    EXPECT_EQ(row.value, value) << Narrow(row.text);
+  }
+}
+
+// The judgement at a fixed clock: the boundaries and the lines.
+TEST_F(SignatureTest, JudgesExpiryToTheSecondAndNamesBothTimes) {
+  ULONGLONG noon = 0;
+  ASSERT_TRUE(ParseInfoTime(L"2025-06-01T12:00:00Z", &noon));
+  const ULONGLONG five = 5;
+  const wchar_t kExpired[] =
+      L"Info file refused: expired at 2025-06-01T11:59:59Z, the clock says 2025-06-01T12:00:00Z\n";
+  const struct {
+    const char* info; // the [info] section's lines
+    ULONGLONG now;
+    const wchar_t* refusal; // the whole line, or null: accepted
+  } rows[] = {
+      {"Expires=2025-06-01T12:00:00Z\r\n", noon, nullptr},
+      {"Expires=2025-06-01T11:59:59Z\r\n", noon, kExpired},
+      {"Expires=2025-06-01T11:59:59Z\r\n", noon + 5000000, kExpired}, // the clock's fraction is not shown
+      {"Expires=2025-06-01\r\n", noon, L"Info file refused: Expires is not a UTC time YYYY-MM-DDTHH:MM:SSZ\n"},
+      {"Serial=4\r\n", noon, L"Info file refused: Serial 4 is below 5, the highest accepted (a replay)\n"},
+      {"Serial=18446744073709551616\r\n", noon,
+       L"Info file refused: Serial is not a decimal number from 0 to 18446744073709551615\n"},
+  };
+  for (const auto& row : rows) {
+    ASSERT_TRUE(WriteBytes(info_, std::string(kInfo) + "[info]\r\n" + row.info));
+    InfoFreshness fresh;
+    ReadInfoFreshness(info_.c_str(), &fresh);
+    wchar_t refusal[160] = L"untouched";
+    bool accepted = JudgeInfoFreshness(fresh, row.now, &five, refusal, ARRAYSIZE(refusal));
+    EXPECT_EQ(row.refusal == nullptr, accepted) << row.info;
+    EXPECT_STREQ(row.refusal ? row.refusal : L"", refusal) << row.info;
+  }
+}
+
+// A store of the highest serial in memory: what it holds, its read's and write's errors, and the
+// writes made.
+struct MemoryStore {
+  bool holds = false;
+  ULONGLONG value = 0;
+  LONG readError = ERROR_SUCCESS;
+  LONG writeError = ERROR_SUCCESS;
+  int writes = 0;
+};
+MemoryStore g_store;
+
+LONG ReadMemory(ULONGLONG* serial) {
+  *serial = g_store.value;
+  if (g_store.readError != ERROR_SUCCESS) return g_store.readError;
+  return g_store.holds ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+}
+
+LONG WriteMemory(ULONGLONG serial) {
+  ++g_store.writes;
+  if (g_store.writeError != ERROR_SUCCESS) return g_store.writeError;
+  g_store.holds = true;
+  g_store.value = serial;
+  return ERROR_SUCCESS;
+}
+
+// `days` from now as Expires takes it.
+std::string ExpiresIn(int days) {
+  FILETIME clock = {};
+  GetSystemTimeAsFileTime(&clock);
+  LONGLONG now = static_cast<LONGLONG>((static_cast<ULONGLONG>(clock.dwHighDateTime) << 32) | clock.dwLowDateTime);
+  wchar_t text[kInfoTimeChars] = {};
+  FormatInfoTime(static_cast<ULONGLONG>(now + days * 86400LL * 10000000LL), text);
+  return Narrow(text);
+}
+
+// The step the Download thread takes, at the PC's clock: only in a build with a key; the serial kept
+// only when a file was accepted with a higher one; a store that cannot be read or written passed
+// over with a debugger line.
+TEST_F(SignatureTest, AcceptsAFreshFileAndKeepsOnlyAHigherSerial) {
+  const InfoSerialStore store = {ReadMemory, WriteMemory};
+  const std::string tomorrow = ExpiresIn(1), yesterday = ExpiresIn(-1);
+  const struct {
+    const char* name;
+    bool keyed;
+    std::string info;  // the [info] section's lines
+    MemoryStore before;
+    const wchar_t* refusal;  // the start of the refusal, or null
+    MemoryStore after;       // holds, value and writes
+    const char* note;        // a debugger line, or null
+  } rows[] = {
+      {"no section", true, "", {}, nullptr, {}, nullptr},
+      {"first serial", true, "Serial=5\r\n", {}, nullptr, {true, 5, 0, 0, 1}, nullptr},
+      {"higher", true, "Serial=6\r\n", {true, 5}, nullptr, {true, 6, 0, 0, 1}, nullptr},
+      {"equal: nothing written", true, "Serial=5\r\n", {true, 5}, nullptr, {true, 5, 0, 0, 0}, nullptr},
+      {"lower", true, "Serial=4\r\n", {true, 5}, L"Info file refused: Serial 4 is below 5", {true, 5, 0, 0, 0},
+       nullptr},
+      {"unexpired", true, "Expires=" + tomorrow + "\r\nSerial=6\r\n", {true, 5}, nullptr, {true, 6, 0, 0, 1},
+       nullptr},
+      {"expired: nothing written", true, "Expires=" + yesterday + "\r\nSerial=6\r\n", {true, 5},
+       L"Info file refused: expired at", {true, 5, 0, 0, 0}, nullptr},
+      {"malformed expiry", true, "Expires=tomorrow\r\nSerial=6\r\n", {true, 5},
+       L"Info file refused: Expires is not", {true, 5, 0, 0, 0}, nullptr},
+      {"without a key nothing is read", false, "Expires=" + yesterday + "\r\nSerial=4\r\n", {true, 5}, nullptr,
+       {true, 5, 0, 0, 0}, nullptr},
+      {"unreadable store", true, "Serial=4\r\n", {true, 5, ERROR_ACCESS_DENIED}, nullptr,
+       {true, 4, ERROR_ACCESS_DENIED, 0, 1},
+       "Info file serial: the highest accepted cannot be read (error 5); taken as none\n"},
+      {"unwritable store", true, "Serial=6\r\n", {true, 5, 0, ERROR_ACCESS_DENIED}, nullptr,
+       {true, 5, 0, ERROR_ACCESS_DENIED, 1}, "Info file serial: 6 cannot be kept (error 5)\n"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    ASSERT_TRUE(WriteBytes(info_, std::string(kInfo) + (row.info.empty() ? "" : "[info]\r\n" + row.info)));
+    g_store = row.before;
+    testing_support::DebugOutputCapture capture;
+    wchar_t line[160] = {};
+    const wchar_t* refusal = AcceptInfoFreshness(info_.c_str(), row.keyed ? publicKey_.c_str() : L"", store, line,
+                                                 ARRAYSIZE(line));
+    OutputDebugStringA("--end--");
+    ASSERT_TRUE(capture.WaitFor("--end--", 10000));
+    EXPECT_EQ(row.refusal ? line : nullptr, refusal);
+    if (row.refusal) {
+      EXPECT_EQ(0, wcsncmp(line, row.refusal, wcslen(row.refusal))) << Narrow(line);
+    }
+    EXPECT_EQ(row.after.holds, g_store.holds);
+    EXPECT_EQ(row.after.value, g_store.value);
+    EXPECT_EQ(row.after.writes, g_store.writes);
+    std::vector<std::string> messages = capture.messages();
+    messages.pop_back();
+    EXPECT_EQ(row.note ? std::vector<std::string>{row.note} : std::vector<std::string>{}, messages);
+  }
 }
 
 TEST(Base64, EncodesAndDecodesExactly) {
