@@ -258,7 +258,8 @@ TEST_F(InfoCheckTest, ReportsExpiresAndSerial) {
   std::wstring keyPath = dir_.file(L"info.key");
   std::wstring publicKey = MakeKey(keyPath);
   ASSERT_EQ(88u, publicKey.size());
-  const std::string platform = Section("platform_win8", Values("1.0.0.6", kGoodLocation, kGoodCommand, digest_));
+  const std::string platform =
+      Section("platform_win8", Values("1.0.0.6", kGoodLocation, kGoodCommand, digest_, "48213"));
   const std::string in30 = ExpiresIn(30), in3 = ExpiresIn(3), ago2 = ExpiresIn(-2);
   const struct {
     const char* name;
