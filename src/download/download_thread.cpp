@@ -10,6 +10,7 @@
 #include "base/owners.h"
 #include "base/system_libraries.h"
 #include "base/workflow_protocol.h"
+#include "download/download_report.h"
 #include "download/progress_sink.h"
 #include "download/watchdog.h"
 #include "info/info_judgement.h"
@@ -65,45 +66,88 @@ bool FindTransferFailure(const wchar_t* destination, HRESULT result, const Trans
   return false;
 }
 
-// A package with a Size that went beyond it, or was announced with another length, was aborted
-// by the progress sink: `reason` (kReasonChars) names which, and the result is true.
+// A transfer that the sink aborted for its size (an Info file past 1 MiB, a package past or other
+// than its Size): `reason` (kReasonChars) names why, and the result is true.
 static bool FindSizeAbort(const DownloadJob& job, const MyCallback& sink, wchar_t* reason) {
-  if (job.size == 0) return false;
-  if (sink.otherTotal() != 0) {
-    StringCchPrintfW(reason, kReasonChars, L"download failed: %lu bytes announced, Size is %lu\n", sink.otherTotal(),
-                     job.size);
-    return true;
+  const unsigned long long bytes = sink.abortBytes();
+  switch (sink.sizeAbort()) {
+  case kSizeWithin:
+    return false;
+  case kSizeUnmeasured:
+    StringCchCopyW(reason, kReasonChars, L"download failed: the cache file's name is too long to measure\n");
+    break;
+  case kSizeAnnouncedOther:
+    StringCchPrintfW(reason, kReasonChars, L"download failed: %llu bytes announced, Size is %lu\n", bytes, job.size);
+    break;
+  case kSizeAnnouncedBeyond:
+    StringCchPrintfW(reason, kReasonChars, L"Info file refused: larger than 1 MiB (%llu bytes announced)\n", bytes);
+    break;
+  case kSizeStoredBeyond:
+    if (job.infoFile) {
+      StringCchPrintfW(reason, kReasonChars, L"Info file refused: larger than 1 MiB (%llu bytes stored)\n", bytes);
+    } else {
+      StringCchPrintfW(reason, kReasonChars, L"download failed: more than Size (%lu bytes) stored (%llu bytes)\n",
+                       job.size, bytes);
+    }
+    break;
   }
-  if (!sink.tooLarge()) return false;
-  StringCchPrintfW(reason, kReasonChars, L"download failed: more than Size (%lu bytes) arrived\n", job.size);
   return true;
 }
 
-// A refused Info file is deleted and ends as a failed download does.
-static void RefuseInfoFile(const DownloadJob& job, const wchar_t* refusal) {
-  DeleteFileW(job.destination);
-  FailDownload(job.identity, refusal);
+// How long the clean-up of a transfer waits, at most, for the platform to let go of its cache file.
+const DWORD kCacheReleaseMs = 2000;
+
+// Nothing of a transfer that ends without a file to use stays behind: not the file at its
+// destination, nor the cache's copy, whether an entry or a file the cache never committed (an
+// aborted transfer's, which deleting the entry does not reach). URLMON lets go of an aborted
+// transfer only when this thread handles what it posted here: it then closes the cache file, and
+// may copy what it had to the destination. So those messages are handled first, and again for
+// as long as the cache file is still open.
+static void DiscardTransfer(const DownloadJob& job, const MyCallback& sink) {
+  const wchar_t* cacheFile = sink.cacheFile();
+  const DWORD start = GetTickCount();
+  for (;;) {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    DeleteFileW(job.destination);
+    SystemDeleteUrlCacheEntry(job.url);
+    if (cacheFile[0] == L'\0' || DeleteFileW(cacheFile) || GetLastError() != ERROR_SHARING_VIOLATION) return;
+    DWORD waited = GetTickCount() - start;
+    if (waited >= kCacheReleaseMs) return;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, kCacheReleaseMs - waited, QS_ALLINPUT);
+  }
+}
+
+// A transfer that failed, or a file that was refused: removed, then reported as failed.
+static void EndFailed(const DownloadJob& job, const MyCallback& sink, const wchar_t* reason) {
+  DiscardTransfer(job, sink);
+  FailDownload(job.identity, reason);
 }
 
 static void ReportEnd(const DownloadJob& job, HRESULT result, const MyCallback& sink) {
-  if (job.infoFile && sink.tooLarge()) {
-    RefuseInfoFile(job, L"Info file refused: larger than 1 MiB\n");
+  wchar_t reason[kReasonChars] = {};
+  // The sink's abort for the size decides first: the platform reports S_OK for an abort that
+  // came after the last of the data had arrived.
+  if (FindSizeAbort(job, sink, reason)) {
+    EndFailed(job, sink, reason);
     return;
   }
-  wchar_t reason[kReasonChars] = {};
-  bool sizeAbort = FindSizeAbort(job, sink, reason);
-  if (result == E_ABORT && !sizeAbort) {
+  if (result == E_ABORT) {
+    // Cancelled, or abandoned by its Watchdog or a later download: only a pending report is made.
+    DiscardTransfer(job, sink);
     if (ClaimDownloadReport(job.identity)) PostWorkflow(kWorkflowAborted);
     return;
   }
   bool overHttp = _wcsnicmp(job.url, L"http://", 7) == 0 || _wcsnicmp(job.url, L"https://", 8) == 0;
   TransferFacts facts = {sink.httpStatus(), sink.lastTotal(), sink.contentEncoded(), overHttp, job.size};
-  if (sizeAbort || FindTransferFailure(job.destination, result, facts, reason)) {
-    // A package of another size than its Size never stays to be run by anyone.
-    if (job.size != 0) DeleteFileW(job.destination);
-    FailDownload(job.identity, reason);
+  if (FindTransferFailure(job.destination, result, facts, reason)) {
+    EndFailed(job, sink, reason); // a package of another size than its Size never stays to be run
   } else if (!job.infoFile) {
-    if (ClaimDownloadReport(job.identity)) PostWorkflow(kWorkflowFinished);
+    if (ClaimDownloadReport(job.identity)) {
+      PostWorkflow(kWorkflowFinished);
+    } else {
+      DiscardTransfer(job, sink); // abandoned: nobody is left to use it
+    }
   } else {
     // Judged before any value is read (its size always, its signature in a build with a public
     // key), and read once under the same hold (read sharing only), so that nothing can replace it
@@ -115,10 +159,12 @@ static void ReportEnd(const DownloadJob& job, HRESULT result, const MyCallback& 
       refusal = ReadJudgedInfoFile(held.get(), job.destination, kInfoPublicKey, g_platformSection, &values);
     } // closed before a refused file is deleted: the hold shares no deletion
     if (refusal) {
-      RefuseInfoFile(job, refusal);
+      EndFailed(job, sink, refusal);
     } else if (ClaimDownloadReport(job.identity)) {
       g_platformValues = values;
       PostWorkflow(kWorkflowFinished);
+    } else {
+      DiscardTransfer(job, sink);
     }
   }
 }

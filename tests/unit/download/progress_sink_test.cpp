@@ -324,7 +324,7 @@ TEST_F(ProgressSinkTest, OtherReportsAndReportsWithoutTotalChangeNothing) {
 TEST_F(ProgressSinkTest, EndOfDataWithATotalStopsItsOwnWatchdog) {
   DebugOutputCapture capture;
   HANDLE downloadHeartbeat = nullptr;
-  ASSERT_EQ(1, WatchdogStart(identity_, &downloadHeartbeat));
+  ASSERT_EQ(1, WatchdogStart(identity_, 0, &downloadHeartbeat));
   MyCallback sink(downloadHeartbeat, identity_);
 
   // Without a total the end-of-data report leaves the Watchdog running.
@@ -350,7 +350,7 @@ TEST_F(ProgressSinkTest, EndOfDataOfAnEarlierDownloadLeavesTheLatestWatchdog) {
   MyCallback earlier(heartbeat_, identity_);
   LONG latest = NewDownloadIdentity();
   HANDLE downloadHeartbeat = nullptr;
-  ASSERT_EQ(1, WatchdogStart(latest, &downloadHeartbeat));
+  ASSERT_EQ(1, WatchdogStart(latest, 0, &downloadHeartbeat));
   EXPECT_EQ(E_ABORT, earlier.OnProgress(800, 800, BINDSTATUS_ENDDOWNLOADDATA, nullptr));
   EXPECT_NE(nullptr, g_watchdogThread) << "a superseded transfer stopped the latest Watchdog";
   WatchdogStop();
@@ -376,6 +376,68 @@ TEST_F(ProgressSinkTest, SupersededTransferAbortsWithoutTouchingTheDialog) {
   EXPECT_EQ(E_ABORT, abandoned.OnProgress(0, 1000, BINDSTATUS_BEGINDOWNLOADDATA, nullptr));
   EXPECT_EQ(300, windows_.ProgressPos());
   EXPECT_EQ(std::string::npos, capture.joined().find("user cancel")) << capture.joined();
+}
+
+TEST_F(ProgressSinkTest, BoundsHoldOnTheBytesStored) {
+  // The cache file, where the platform stores the body decoded as it arrives.
+  testing_support::TempDir dir;
+  const std::wstring cache = dir.file(L"vrel_info[1].ini");
+  const struct {
+    const char* name;
+    ULONG bound;
+    bool exact; // a package's Size, not the Info file's limit
+    bool encoded;
+    ULONG total, progress;
+    size_t stored;
+    SizeAbort abort;
+    ULONGLONG bytes;
+  } rows[] = {
+      {"within, no total", 1000, false, false, 0, 10, 1000, kSizeWithin, 0},
+      {"stored beyond, no total", 1000, false, false, 0, 10, 1001, kSizeStoredBeyond, 1001},
+      {"stored beyond an encoded total", 1000, false, true, 500, 10, 4000, kSizeStoredBeyond, 4000},
+      {"counted beyond", 1000, false, false, 0, 1001, 0, kSizeStoredBeyond, 1001},
+      // A plain body's total bounds what is stored: on its reports nothing is measured.
+      {"plain total within", 1000, false, false, 800, 10, 4000, kSizeWithin, 0},
+      {"plain total beyond", 1000, false, false, 1001, 10, 0, kSizeAnnouncedBeyond, 1001},
+      {"encoded total beyond", 1000, false, true, 5000, 10, 100, kSizeWithin, 0},
+      {"Size, stored beyond", 1000, true, false, 0, 10, 1001, kSizeStoredBeyond, 1001},
+      {"Size met", 1000, true, false, 1000, 1000, 1000, kSizeWithin, 0},
+      {"Size, another total", 1000, true, false, 999, 10, 0, kSizeAnnouncedOther, 999},
+      {"no bound", 0, false, false, 0, 10, 5000, kSizeWithin, 0},
+  };
+  for (const auto& row : rows) {
+    MyCallback sink(heartbeat_, identity_);
+    if (row.exact) sink.expectSize(row.bound);
+    if (!row.exact) sink.limitSize(row.bound);
+    if (row.encoded) sink.OnResponse(200, L"HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\n", nullptr, nullptr);
+    ASSERT_TRUE(testing_support::WriteBytes(cache, ""));
+    ASSERT_EQ(S_OK, sink.OnProgress(0, 0, BINDSTATUS_CACHEFILENAMEAVAILABLE, cache.c_str())) << row.name;
+    ASSERT_TRUE(testing_support::WriteBytes(cache, std::string(row.stored, 'c')));
+    HRESULT result = sink.OnProgress(row.progress, row.total, BINDSTATUS_DOWNLOADINGDATA, nullptr);
+    EXPECT_EQ(row.abort == kSizeWithin ? S_OK : E_ABORT, result) << row.name;
+    EXPECT_EQ(row.abort, sink.sizeAbort()) << row.name;
+    EXPECT_EQ(row.bytes, sink.abortBytes()) << row.name;
+    EXPECT_EQ(cache, sink.cacheFile()) << row.name;
+  }
+}
+
+TEST_F(ProgressSinkTest, TheCacheFileIsNotedWholeOrNotAtAll) {
+  const std::wstring fits(kPathChars - 1, L'n'), tooLong(kPathChars, L'n');
+  MyCallback bounded(heartbeat_, identity_);
+  bounded.limitSize(1000);
+  EXPECT_EQ(S_OK, bounded.OnProgress(0, 0, BINDSTATUS_CACHEFILENAMEAVAILABLE, fits.c_str()));
+  EXPECT_EQ(fits, bounded.cacheFile());
+  // What is stored could no longer be measured: a bounded transfer ends.
+  EXPECT_EQ(E_ABORT, bounded.OnProgress(0, 0, BINDSTATUS_CACHEFILENAMEAVAILABLE, tooLong.c_str()));
+  EXPECT_EQ(L"", std::wstring(bounded.cacheFile()));
+  EXPECT_EQ(kSizeUnmeasured, bounded.sizeAbort());
+  MyCallback unbounded(heartbeat_, identity_);
+  EXPECT_EQ(S_OK, unbounded.OnProgress(0, 0, BINDSTATUS_CACHEFILENAMEAVAILABLE, tooLong.c_str()));
+  // Noted by a report that aborts as well, so that the file can be removed.
+  InterlockedExchange(&g_cancelFlag, 1);
+  MyCallback cancelled(heartbeat_, identity_);
+  EXPECT_EQ(E_ABORT, cancelled.OnProgress(0, 0, BINDSTATUS_CACHEFILENAMEAVAILABLE, fits.c_str()));
+  EXPECT_EQ(fits, cancelled.cacheFile());
 }
 
 TEST_F(ProgressSinkTest, LastTotalFollowsTheReports) {
