@@ -94,16 +94,18 @@ static bool FindSizeAbort(const DownloadJob& job, const MyCallback& sink, wchar_
   return true;
 }
 
-// How long the clean-up of a transfer waits, at most, for the platform to let go of its cache file.
-const DWORD kCacheReleaseMs = 2000;
+// How long the clean-up of an unused transfer goes on, after its report, while the platform still
+// holds its cache file: as long as the Watchdog lets a transfer stay silent.
+const DWORD kCacheReleaseMs = 20000;
 
-// Nothing of a transfer that ends without a file to use stays behind: not the file at its
-// destination, nor the cache's copy, whether an entry or a file the cache never committed (an
-// aborted transfer's, which deleting the entry does not reach). URLMON lets go of an aborted
-// transfer only when this thread handles what it posted here: it then closes the cache file, and
-// may copy what it had to the destination. So those messages are handled first, and again for
-// as long as the cache file is still open.
-static void DiscardTransfer(const DownloadJob& job, const MyCallback& sink) {
+// Removes what a transfer that ends without a file to use left: the file at its destination, and
+// the cache's copy, whether an entry or a file the cache never committed (an aborted transfer's,
+// which deleting the entry does not reach). URLMON lets go of an aborted transfer only when this
+// thread handles what it posted here, and only once the pending read has ended (its server sent
+// on or closed): it then closes the cache file, and may copy what it had to the destination. So
+// those messages are handled first, and again as they come, for up to `waitMs`. True when the
+// cache file is gone.
+static bool DiscardTransfer(const DownloadJob& job, const MyCallback& sink, DWORD waitMs) {
   const wchar_t* cacheFile = sink.cacheFile();
   const DWORD start = GetTickCount();
   for (;;) {
@@ -111,17 +113,24 @@ static void DiscardTransfer(const DownloadJob& job, const MyCallback& sink) {
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
     DeleteFileW(job.destination);
     SystemDeleteUrlCacheEntry(job.url);
-    if (cacheFile[0] == L'\0' || DeleteFileW(cacheFile) || GetLastError() != ERROR_SHARING_VIOLATION) return;
+    if (cacheFile[0] == L'\0' || DeleteFileW(cacheFile) || GetLastError() != ERROR_SHARING_VIOLATION) return true;
     DWORD waited = GetTickCount() - start;
-    if (waited >= kCacheReleaseMs) return;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, kCacheReleaseMs - waited, QS_ALLINPUT);
+    if (waited >= waitMs) return false;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, waitMs - waited, QS_ALLINPUT);
   }
 }
 
-// A transfer that failed, or a file that was refused: removed, then reported as failed.
-static void EndFailed(const DownloadJob& job, const MyCallback& sink, const wchar_t* reason) {
-  DiscardTransfer(job, sink);
-  FailDownload(job.identity, reason);
+// Ends a transfer whose file is not used: what it left is removed, its report is made if still
+// pending (code 3 with `reason`, or without one code 1), and then the removal goes on while the
+// platform still holds its cache file, which the report does not wait for.
+static void EndUnused(const DownloadJob& job, const MyCallback& sink, const wchar_t* reason) {
+  const bool removed = DiscardTransfer(job, sink, 0);
+  if (reason) {
+    FailDownload(job.identity, reason);
+  } else if (ClaimDownloadReport(job.identity)) {
+    PostWorkflow(kWorkflowAborted);
+  }
+  if (!removed) DiscardTransfer(job, sink, kCacheReleaseMs);
 }
 
 static void ReportEnd(const DownloadJob& job, HRESULT result, const MyCallback& sink) {
@@ -129,24 +138,23 @@ static void ReportEnd(const DownloadJob& job, HRESULT result, const MyCallback& 
   // The sink's abort for the size decides first: the platform reports S_OK for an abort that
   // came after the last of the data had arrived.
   if (FindSizeAbort(job, sink, reason)) {
-    EndFailed(job, sink, reason);
+    EndUnused(job, sink, reason);
     return;
   }
   if (result == E_ABORT) {
     // Cancelled, or abandoned by its Watchdog or a later download: only a pending report is made.
-    DiscardTransfer(job, sink);
-    if (ClaimDownloadReport(job.identity)) PostWorkflow(kWorkflowAborted);
+    EndUnused(job, sink, nullptr);
     return;
   }
   bool overHttp = _wcsnicmp(job.url, L"http://", 7) == 0 || _wcsnicmp(job.url, L"https://", 8) == 0;
   TransferFacts facts = {sink.httpStatus(), sink.lastTotal(), sink.contentEncoded(), overHttp, job.size};
   if (FindTransferFailure(job.destination, result, facts, reason)) {
-    EndFailed(job, sink, reason); // a package of another size than its Size never stays to be run
+    EndUnused(job, sink, reason); // a package of another size than its Size never stays to be run
   } else if (!job.infoFile) {
     if (ClaimDownloadReport(job.identity)) {
       PostWorkflow(kWorkflowFinished);
     } else {
-      DiscardTransfer(job, sink); // abandoned: nobody is left to use it
+      EndUnused(job, sink, nullptr); // abandoned: its report was made, and nobody is left to use it
     }
   } else {
     // Judged before any value is read (its size always, its signature in a build with a public
@@ -159,12 +167,12 @@ static void ReportEnd(const DownloadJob& job, HRESULT result, const MyCallback& 
       refusal = ReadJudgedInfoFile(held.get(), job.destination, kInfoPublicKey, g_platformSection, &values);
     } // closed before a refused file is deleted: the hold shares no deletion
     if (refusal) {
-      EndFailed(job, sink, refusal);
+      EndUnused(job, sink, refusal);
     } else if (ClaimDownloadReport(job.identity)) {
       g_platformValues = values;
       PostWorkflow(kWorkflowFinished);
     } else {
-      DiscardTransfer(job, sink);
+      EndUnused(job, sink, nullptr);
     }
   }
 }

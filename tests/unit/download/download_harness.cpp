@@ -285,7 +285,9 @@ static void CollectFiles(const std::wstring& folder, const std::wstring& stem, s
 std::set<std::wstring> CacheFiles(const std::wstring& stem) {
   std::set<std::wstring> found;
   wchar_t folder[MAX_PATH] = {};
-  if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_INTERNET_CACHE, nullptr, 0, folder))) CollectFiles(folder, stem, &found);
+  if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_INTERNET_CACHE, nullptr, 0, folder))) {
+    CollectFiles(folder, stem, &found);
+  }
   return found;
 }
 
