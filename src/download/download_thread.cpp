@@ -94,29 +94,25 @@ static bool FindSizeAbort(const DownloadJob& job, const MyCallback& sink, wchar_
   return true;
 }
 
-// How long the clean-up of an unused transfer goes on, after its report, while the platform still
-// holds its cache file: as long as the Watchdog lets a transfer stay silent.
+// How long, at most, the removal of an unused transfer's files goes on after its report, and how
+// often it tries: WinINet keeps the cache file of an aborted transfer open until its pending read
+// ends (the server sends on, or closes), and nothing signals that moment. As long as the
+// Watchdog lets a transfer stay silent.
 const DWORD kCacheReleaseMs = 20000;
+const DWORD kCacheRetryMs = 100;
 
-// Removes what a transfer that ends without a file to use left: the file at its destination, and
-// the cache's copy, whether an entry or a file the cache never committed (an aborted transfer's,
-// which deleting the entry does not reach). URLMON lets go of an aborted transfer only when this
-// thread handles what it posted here, and only once the pending read has ended (its server sent
-// on or closed): it then closes the cache file, and may copy what it had to the destination. So
-// those messages are handled first, and again as they come, for up to `waitMs`. True when the
-// cache file is gone.
+// Removes what a transfer that ends without a file to use left: the file at its destination (the
+// platform copies what it had there even after an abort), and the cache's copy, whether an entry
+// or a file the cache never committed (an aborted transfer's, which deleting the entry does not
+// reach), trying again for up to `waitMs` while the platform still holds it. True when it is gone.
 static bool DiscardTransfer(const DownloadJob& job, const MyCallback& sink, DWORD waitMs) {
+  DeleteFileW(job.destination);
+  SystemDeleteUrlCacheEntry(job.url);
   const wchar_t* cacheFile = sink.cacheFile();
-  const DWORD start = GetTickCount();
-  for (;;) {
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
-    DeleteFileW(job.destination);
-    SystemDeleteUrlCacheEntry(job.url);
+  for (DWORD waited = 0;; waited += kCacheRetryMs) {
     if (cacheFile[0] == L'\0' || DeleteFileW(cacheFile) || GetLastError() != ERROR_SHARING_VIOLATION) return true;
-    DWORD waited = GetTickCount() - start;
     if (waited >= waitMs) return false;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, waitMs - waited, QS_ALLINPUT);
+    Sleep(kCacheRetryMs);
   }
 }
 
