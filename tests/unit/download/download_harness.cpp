@@ -269,25 +269,21 @@ bool WaitForDownloadThread(DWORD timeoutMs) {
 static void CollectFiles(const std::wstring& folder, const std::wstring& stem, std::set<std::wstring>* found) {
   WIN32_FIND_DATAW entry;
   HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
-  if (find == INVALID_HANDLE_VALUE) return;
-  do {
-    std::wstring name = entry.cFileName;
-    if (name == L"." || name == L"..") continue;
-    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      CollectFiles(folder + L"\\" + name, stem, found);
-    } else if (name.compare(0, stem.size(), stem) == 0) {
-      found->insert(folder + L"\\" + name);
+  for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &entry)) {
+    std::wstring name = entry.cFileName, path = folder + L"\\" + name;
+    if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      if (name.compare(0, stem.size(), stem) == 0) found->insert(path);
+    } else if (name != L"." && name != L"..") {
+      CollectFiles(path, stem, found);
     }
-  } while (FindNextFileW(find, &entry));
-  FindClose(find);
+  }
+  if (find != INVALID_HANDLE_VALUE) FindClose(find);
 }
 
 std::set<std::wstring> CacheFiles(const std::wstring& stem) {
   std::set<std::wstring> found;
   wchar_t folder[MAX_PATH] = {};
-  if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_INTERNET_CACHE, nullptr, 0, folder))) {
-    CollectFiles(folder, stem, &found);
-  }
+  if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_INTERNET_CACHE, nullptr, 0, folder))) CollectFiles(folder, stem, &found);
   return found;
 }
 
