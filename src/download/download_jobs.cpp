@@ -1,5 +1,5 @@
-// The two begin operations, Download start, and the identity that lets exactly one report of
-// each download reach the controller. UI thread, except the claim (Download thread, Watchdog).
+// The two begin operations and Download start, which starts the Watchdog and then the Download
+// thread. UI thread.
 //
 // A download that cannot start (no temporary folder, no usable Location, no Watchdog or thread)
 // ends at once with code 3, as a failed transfer does, rather than waiting for a timeout.
@@ -21,27 +21,9 @@
 
 wchar_t g_urlBuffer[kPathChars] = {};
 HANDLE g_downloadThread = nullptr;
-volatile LONG g_downloadIdentity = 0;
-volatile LONG g_unclaimedReport = 0;
 
 static const wchar_t kInfoFileName[] = L"vrel_info";
 static const wchar_t kPackageFileName[] = L"vrel_setup.exe";
-
-LONG NewDownloadIdentity() {
-  LONG identity = InterlockedIncrement(&g_downloadIdentity);
-  if (identity == 0) identity = InterlockedIncrement(&g_downloadIdentity); // 0 means "none"
-  InterlockedExchange(&g_unclaimedReport, identity);
-  return identity;
-}
-
-void AbandonDownloads() {
-  InterlockedExchange(&g_unclaimedReport, 0);
-  InterlockedExchange(&g_cancelFlag, 1);
-}
-
-bool ClaimDownloadReport(LONG identity) {
-  return identity != 0 && InterlockedCompareExchange(&g_unclaimedReport, 0, identity) == identity;
-}
 
 // Fills the Temp-folder and Destination buffers for `fileName`. False (both left empty) when the
 // temporary folder cannot be read or the path does not fit.
@@ -66,8 +48,9 @@ static void DownloadStart(const wchar_t* refusal) {
     FailDownload(identity, refusal);
     return;
   }
+  const bool infoFile = g_workflowStage == kStageInfoFile;
   HANDLE downloadHeartbeat = nullptr;
-  if (!WatchdogStart(identity, &downloadHeartbeat)) {
+  if (!WatchdogStart(identity, infoFile ? g_infoFileDeadlineMs : 0, &downloadHeartbeat)) {
     FailDownload(identity, L"download failed: the Watchdog could not be started\n");
     return;
   }
@@ -82,8 +65,8 @@ static void DownloadStart(const wchar_t* refusal) {
   if (job) {
     job->identity = identity;
     job->heartbeat = heartbeat.get();
-    job->infoFile = g_workflowStage == kStageInfoFile;
-    job->size = job->infoFile ? 0 : g_platformValues.size;
+    job->infoFile = infoFile;
+    job->size = infoFile ? 0 : g_platformValues.size;
     StringCchCopyW(job->url, kPathChars, g_urlBuffer);
     StringCchCopyW(job->destination, kPathChars, g_destinationBuffer);
     thread = StartDownloadThread(job);

@@ -1,9 +1,11 @@
-// The two downloads (the Info file, then the installer package) and the Download thread that
-// performs one blocking transfer and reports its end to the main window.
-// The begin operations run on the user-interface thread; each transfer runs on its own thread.
+// The two downloads (the Info file, then the installer package): their begin operations and
+// Download start, the top of the download engine. UI thread. A transfer runs from here down, one
+// way: Download thread (download_thread.h), sink (progress_sink.h), Watchdog (watchdog.h), and
+// the claim of its one report (download_report.h), which this header also makes available.
 #pragma once
 #include <windows.h>
 
+#include "download/download_report.h"
 #include "info/update_files.h"
 
 // Process-wide, written by the begin operations on the UI thread; bounded by kPathChars. The
@@ -17,11 +19,6 @@ void LoadPlatformValues();
 
 extern HANDLE g_downloadThread; // the latest Download thread; closed (never waited for) at shutdown
 
-// Identity of the latest download: incremented by each begin operation on the UI thread. A
-// Download thread or Watchdog reports only while the report of its own download is still
-// pending, so an abandoned or superseded download never posts.
-extern volatile LONG g_downloadIdentity;
-
 // The compiled-in address of the Info file.
 extern const wchar_t kInfoFileUrl[];
 
@@ -33,24 +30,3 @@ void BeginInfoFileDownload();
 void BeginInstallerDownload();
 
 // IsAllowedLocation, the rule Begin installer download applies, lives in location_check.h.
-
-// Supersedes the pending download report and sets the Cancel flag: a transfer still running never
-// reports and aborts at its next progress report. UI thread (the Shutdown sequence).
-void AbandonDownloads();
-
-// Makes the identity of a new download, whose report is then the one pending: every earlier
-// download is superseded and can no longer report. UI thread (the begin operations).
-LONG NewDownloadIdentity();
-
-// Claims the one report of download `identity`: returns true exactly once per download, to the
-// first of its Download thread and its Watchdog that asks, and never for a superseded one.
-bool ClaimDownloadReport(LONG identity);
-
-// The download whose report is still to be made, 0 once claimed. Set by NewDownloadIdentity
-// on the UI thread, cleared by the claim (Download thread or Watchdog), both interlocked; read by
-// the progress sink on every report.
-extern volatile LONG g_unclaimedReport;
-
-// True while download `identity` may still report: neither claimed nor superseded. The
-// progress sink aborts a transfer for which this no longer holds.
-inline bool IsDownloadReportPending(LONG identity) { return g_unclaimedReport == identity; }

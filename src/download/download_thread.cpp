@@ -10,6 +10,7 @@
 #include "base/owners.h"
 #include "base/system_libraries.h"
 #include "base/workflow_protocol.h"
+#include "download/download_report.h"
 #include "download/progress_sink.h"
 #include "download/watchdog.h"
 #include "info/info_freshness.h"
@@ -67,45 +68,92 @@ bool FindTransferFailure(const wchar_t* destination, HRESULT result, const Trans
   return false;
 }
 
-// A package with a Size that went beyond it, or was announced with another length, was aborted
-// by the progress sink: `reason` (kReasonChars) names which, and the result is true.
+// A transfer that the sink aborted for its size (an Info file past 1 MiB, a package past or other
+// than its Size): `reason` (kReasonChars) names why, and the result is true.
 static bool FindSizeAbort(const DownloadJob& job, const MyCallback& sink, wchar_t* reason) {
-  if (job.size == 0) return false;
-  if (sink.otherTotal() != 0) {
-    StringCchPrintfW(reason, kReasonChars, L"download failed: %lu bytes announced, Size is %lu\n", sink.otherTotal(),
-                     job.size);
-    return true;
+  const unsigned long long bytes = sink.abortBytes();
+  switch (sink.sizeAbort()) {
+  case kSizeWithin:
+    return false;
+  case kSizeUnmeasured:
+    StringCchCopyW(reason, kReasonChars, L"download failed: the cache file's name is too long to measure\n");
+    break;
+  case kSizeAnnouncedOther:
+    StringCchPrintfW(reason, kReasonChars, L"download failed: %llu bytes announced, Size is %lu\n", bytes, job.size);
+    break;
+  case kSizeAnnouncedBeyond:
+    StringCchPrintfW(reason, kReasonChars, L"Info file refused: larger than 1 MiB (%llu bytes announced)\n", bytes);
+    break;
+  case kSizeStoredBeyond:
+    if (job.infoFile) {
+      StringCchPrintfW(reason, kReasonChars, L"Info file refused: larger than 1 MiB (%llu bytes stored)\n", bytes);
+    } else {
+      StringCchPrintfW(reason, kReasonChars, L"download failed: more than Size (%lu bytes) stored (%llu bytes)\n",
+                       job.size, bytes);
+    }
+    break;
   }
-  if (!sink.tooLarge()) return false;
-  StringCchPrintfW(reason, kReasonChars, L"download failed: more than Size (%lu bytes) arrived\n", job.size);
   return true;
 }
 
-// A refused Info file is deleted and ends as a failed download does.
-static void RefuseInfoFile(const DownloadJob& job, const wchar_t* refusal) {
+// How long, at most, the removal of an unused transfer's files goes on after its report, and how
+// often it tries: WinINet keeps the cache file of an aborted transfer open until its pending read
+// ends (the server sends on, or closes), and nothing signals that moment. As long as the
+// Watchdog lets a transfer stay silent.
+const DWORD kCacheReleaseMs = 20000;
+const DWORD kCacheRetryMs = 100;
+
+// Removes what a transfer that ends without a file to use left: the file at its destination (the
+// platform copies what it had there even after an abort), and the cache's copy, whether an entry
+// or a file the cache never committed (an aborted transfer's, which deleting the entry does not
+// reach), trying again for up to `waitMs` while the platform still holds it. True when it is gone.
+static bool DiscardTransfer(const DownloadJob& job, const MyCallback& sink, DWORD waitMs) {
   DeleteFileW(job.destination);
-  FailDownload(job.identity, refusal);
+  SystemDeleteUrlCacheEntry(job.url);
+  const wchar_t* cacheFile = sink.cacheFile();
+  for (DWORD waited = 0;; waited += kCacheRetryMs) {
+    if (cacheFile[0] == L'\0' || DeleteFileW(cacheFile) || GetLastError() != ERROR_SHARING_VIOLATION) return true;
+    if (waited >= waitMs) return false;
+    Sleep(kCacheRetryMs);
+  }
+}
+
+// Ends a transfer whose file is not used: what it left is removed, its report is made if still
+// pending (code 3 with `reason`, or without one code 1), and then the removal goes on while the
+// platform still holds its cache file, which the report does not wait for.
+static void EndUnused(const DownloadJob& job, const MyCallback& sink, const wchar_t* reason) {
+  const bool removed = DiscardTransfer(job, sink, 0);
+  if (reason) {
+    FailDownload(job.identity, reason);
+  } else if (ClaimDownloadReport(job.identity)) {
+    PostWorkflow(kWorkflowAborted);
+  }
+  if (!removed) DiscardTransfer(job, sink, kCacheReleaseMs);
 }
 
 static void ReportEnd(const DownloadJob& job, HRESULT result, const MyCallback& sink) {
-  if (job.infoFile && sink.tooLarge()) {
-    RefuseInfoFile(job, L"Info file refused: larger than 1 MiB\n");
+  wchar_t reason[kReasonChars] = {};
+  // The sink's abort for the size decides first: the platform reports S_OK for an abort that
+  // came after the last of the data had arrived.
+  if (FindSizeAbort(job, sink, reason)) {
+    EndUnused(job, sink, reason);
     return;
   }
-  wchar_t reason[kReasonChars] = {};
-  bool sizeAbort = FindSizeAbort(job, sink, reason);
-  if (result == E_ABORT && !sizeAbort) {
-    if (ClaimDownloadReport(job.identity)) PostWorkflow(kWorkflowAborted);
+  if (result == E_ABORT) {
+    // Cancelled, or abandoned by its Watchdog or a later download: only a pending report is made.
+    EndUnused(job, sink, nullptr);
     return;
   }
   bool overHttp = _wcsnicmp(job.url, L"http://", 7) == 0 || _wcsnicmp(job.url, L"https://", 8) == 0;
   TransferFacts facts = {sink.httpStatus(), sink.lastTotal(), sink.contentEncoded(), overHttp, job.size};
-  if (sizeAbort || FindTransferFailure(job.destination, result, facts, reason)) {
-    // A package of another size than its Size never stays to be run by anyone.
-    if (job.size != 0) DeleteFileW(job.destination);
-    FailDownload(job.identity, reason);
+  if (FindTransferFailure(job.destination, result, facts, reason)) {
+    EndUnused(job, sink, reason); // a package of another size than its Size never stays to be run
   } else if (!job.infoFile) {
-    if (ClaimDownloadReport(job.identity)) PostWorkflow(kWorkflowFinished);
+    if (ClaimDownloadReport(job.identity)) {
+      PostWorkflow(kWorkflowFinished);
+    } else {
+      EndUnused(job, sink, nullptr); // abandoned: its report was made, and nobody is left to use it
+    }
   } else {
     // Judged before any value is read (its size always, its signature in a build with a public
     // key), and read once under the same hold (read sharing only), so that nothing can replace it
@@ -122,10 +170,12 @@ static void ReportEnd(const DownloadJob& job, HRESULT result, const MyCallback& 
       }
     } // closed before a refused file is deleted: the hold shares no deletion
     if (refusal) {
-      RefuseInfoFile(job, refusal);
+      EndUnused(job, sink, refusal);
     } else if (ClaimDownloadReport(job.identity)) {
       g_platformValues = values;
       PostWorkflow(kWorkflowFinished);
+    } else {
+      EndUnused(job, sink, nullptr);
     }
   }
 }

@@ -3,7 +3,7 @@
 #pragma once
 #include <windows.h>
 
-#include "download/download_jobs.h"
+#include "info/update_files.h"
 
 // Everything one transfer needs, copied when it starts: it belongs to the Download thread, which
 // frees it, so that a transfer that outlives its download never reads shared buffers.

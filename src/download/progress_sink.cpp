@@ -8,7 +8,7 @@
 
 #include "base/dialog_controls.h"
 #include "base/shell_state.h"
-#include "download/download_jobs.h"
+#include "download/download_report.h"
 #include "download/watchdog.h"
 #include "res/resource.h"
 
@@ -27,7 +27,8 @@ unsigned ProgressPercent(ULONG progress, ULONG total) {
 MyCallback::MyCallback(HANDLE heartbeat, LONG identity)
     : heartbeat_(heartbeat), identity_(identity), beatAt_(0), beaten_(false), httpStatus_(0), lastTotal_(0),
       contentEncoded_(false), shownPercent_(0), shownPosition_(0), shownAt_(0), redrawMs_(kProgressRedrawMs),
-      sizeLimit_(0), exactSize_(false), tooLarge_(false), otherTotal_(0), signInAsked_(false) {}
+      sizeLimit_(0), exactSize_(false), sizeAbort_(kSizeWithin), abortBytes_(0), cacheNameTooLong_(false),
+      cacheFile_(), signInAsked_(false) {}
 
 STDMETHODIMP MyCallback::QueryInterface(REFIID riid, void** object) {
   if (object && IsEqualIID(riid, IID_IHttpNegotiate)) {
@@ -157,21 +158,48 @@ void MyCallback::Beat(DWORD now) {
   beaten_ = true;
 }
 
-// True (and the reason recorded) when the transfer goes beyond its limit or announces a total
-// other than its expected size. A body without a length still reports its progress as it grows.
-bool MyCallback::OutOfSize(ULONG progress, ULONG total) {
-  if (sizeLimit_ == 0) return false;
-  if (exactSize_ && total != 0 && total != sizeLimit_ && !contentEncoded_) {
-    otherTotal_ = total;
-    return true;
-  }
-  tooLarge_ = progress > sizeLimit_ || (!exactSize_ && total > sizeLimit_);
-  return tooLarge_;
+// Kept whole or not at all: a cut name would measure another file, or none.
+void MyCallback::NoteCacheFile(const wchar_t* path) {
+  if (!path) return;
+  cacheNameTooLong_ = FAILED(StringCchCopyW(cacheFile_, ARRAYSIZE(cacheFile_), path));
+  if (cacheNameTooLong_) cacheFile_[0] = L'\0';
 }
 
-STDMETHODIMP MyCallback::OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode, LPCWSTR) {
+bool MyCallback::AbortForSize(SizeAbort why, ULONGLONG bytes) {
+  sizeAbort_ = why;
+  abortBytes_ = bytes;
+  return true;
+}
+
+// True (and the reason recorded) when the transfer has stored more than its bound, or announces a
+// total beyond it or other than its expected size.
+bool MyCallback::OutOfSize(ULONG progress, ULONG total) {
+  if (sizeLimit_ == 0) return false;
+  if (sizeAbort_ != kSizeWithin) return true; // the first reason stands; the platform may report on
+  if (cacheNameTooLong_) return AbortForSize(kSizeUnmeasured, 0);
+  // A total of a body that is not encoded bounds what can be stored: the platform reads no more.
+  const bool bounded = total != 0 && !contentEncoded_;
+  if (bounded && exactSize_ && total != sizeLimit_) return AbortForSize(kSizeAnnouncedOther, total);
+  if (bounded && total > sizeLimit_) return AbortForSize(kSizeAnnouncedBeyond, total);
+  // Otherwise (no total, or one counting encoded bytes) the platform may have stored more than it
+  // has reported, a decoded body up to a thousand times more: the file itself is measured, on
+  // these reports only, which keeps the per-chunk cost of a counted body at none.
+  ULONGLONG stored = progress;
+  if (!bounded && cacheFile_[0] != L'\0') {
+    WIN32_FILE_ATTRIBUTE_DATA file;
+    if (GetFileAttributesExW(cacheFile_, GetFileExInfoStandard, &file)) {
+      ULONGLONG measured = (static_cast<ULONGLONG>(file.nFileSizeHigh) << 32) | file.nFileSizeLow;
+      if (measured > stored) stored = measured;
+    }
+  }
+  return stored > sizeLimit_ && AbortForSize(kSizeStoredBeyond, stored);
+}
+
+STDMETHODIMP MyCallback::OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode, LPCWSTR statusText) {
   DWORD now = GetTickCount(); // one clock read serves the heartbeat and the redraw
   Beat(now);
+  // Noted before any abort: a transfer that ends after this report leaves that file to remove.
+  if (statusCode == BINDSTATUS_CACHEFILENAMEAVAILABLE) NoteCacheFile(statusText);
   // Abandoned by its Watchdog, or superseded by a later download: touch nothing, end the transfer.
   if (!IsDownloadReportPending(identity_)) return E_ABORT;
   if (g_cancelFlag == 1) {

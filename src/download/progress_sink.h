@@ -1,9 +1,12 @@
 // MyCallback, the status sink of every transfer: it feeds the Watchdog, aborts on the Cancel
-// flag, drives the progress bar and percentage, learns the HTTP status, and lets Windows ask for
-// a sign-in while the dialog is shown. It runs on the Download thread, inside URLDownloadToFileW.
+// flag, holds the transfer to its bound on the bytes stored, drives the progress bar and
+// percentage, learns the HTTP status, and lets Windows ask for a sign-in while the dialog is shown.
+// It runs on the Download thread, inside URLDownloadToFileW.
 #pragma once
 #include <windows.h>
 #include <urlmon.h>
+
+#include "info/update_files.h"
 
 // The percentage shown for `progress` of `total` bytes: progress / (total / 100) + 1 for totals
 // of 100 and more, progress * 100 / total + 1 below that, capped at 100 either way; 0 for a
@@ -13,6 +16,15 @@ unsigned ProgressPercent(ULONG progress, ULONG total);
 // While data arrives the dialog is redrawn at most once per this many milliseconds (the first
 // report, going back and the last report are always shown).
 const DWORD kProgressRedrawMs = 200;
+
+// Why a transfer with a bound was aborted for its size.
+enum SizeAbort {
+  kSizeWithin = 0,      // not aborted for its size
+  kSizeStoredBeyond,    // more than the bound was stored
+  kSizeAnnouncedBeyond, // a total beyond the limit was announced
+  kSizeAnnouncedOther,  // a total other than the expected size was announced
+  kSizeUnmeasured       // the cache file's name did not fit, so what is stored could not be measured
+};
 
 // Lives on the Download thread's stack for one transfer; the reference count is a no-op.
 class MyCallback : public IBindStatusCallback, public IHttpNegotiate, public IAuthenticate {
@@ -54,16 +66,22 @@ public:
   ULONG lastTotal() const { return lastTotal_; }   // the last non-zero total reported, else 0
   bool contentEncoded() const { return contentEncoded_; } // the response had a Content-Encoding
 
-  // Aborts the transfer once its total or progress goes beyond `bytes` (0: no limit).
+  // Bounds decide on the bytes stored, whatever the encoding: the platform stores a compressed
+  // body decoded, in the cache file it names in BINDSTATUS_CACHEFILENAMEAVAILABLE, and copies it
+  // to the destination only at the end. The transfer is aborted at the first report that finds
+  // more stored than the bound.
+  // Aborts the transfer once more than `bytes` are stored or its total goes beyond (0: no limit).
   void limitSize(ULONG bytes) { sizeLimit_ = bytes; }
-  // Aborts the transfer once more than `bytes` arrived, or its total is another (an encoded body's
-  // total counts the encoded bytes and is not compared); 0: no size expected.
+  // Aborts the transfer once more than `bytes` are stored, or its total is another (an encoded
+  // body's total counts the encoded bytes and is not compared); 0: no size expected.
   void expectSize(ULONG bytes) {
     sizeLimit_ = bytes;
     exactSize_ = bytes != 0;
   }
-  bool tooLarge() const { return tooLarge_; } // the transfer was aborted for its size
-  ULONG otherTotal() const { return otherTotal_; } // the total that was not the expected size, else 0
+  SizeAbort sizeAbort() const { return sizeAbort_; }
+  ULONGLONG abortBytes() const { return abortBytes_; } // the bytes stored, or the total, that ended it
+  // Where the platform stores the body while it arrives; empty until a report named it.
+  const wchar_t* cacheFile() const { return cacheFile_; }
 
   // How often data reports may redraw the dialog (kProgressRedrawMs; 0 redraws every change).
   void redrawEvery(DWORD milliseconds) { redrawMs_ = milliseconds; }
@@ -72,7 +90,9 @@ private:
   void Beat(DWORD now);
   void OnBeginData(ULONG total);
   void OnData(ULONG progress, ULONG total, DWORD now);
+  void NoteCacheFile(const wchar_t* path);
   bool OutOfSize(ULONG progress, ULONG total);
+  bool AbortForSize(SizeAbort why, ULONGLONG bytes);
 
   HANDLE heartbeat_;
   LONG identity_;
@@ -87,8 +107,10 @@ private:
   DWORD redrawMs_;
   ULONG sizeLimit_;
   bool exactSize_;
-  bool tooLarge_;
-  ULONG otherTotal_;
+  SizeAbort sizeAbort_;
+  ULONGLONG abortBytes_;
+  bool cacheNameTooLong_;
+  wchar_t cacheFile_[kPathChars];
   bool signInAsked_; // Authenticate has handed out the dialog once: no second prompt
 };
 

@@ -1,18 +1,21 @@
 // The Watchdog thread and its start and stop. The thread runs on its own; start runs on the UI
 // thread, stop on the UI thread or the Download thread (also both at once).
 //
-// Nothing is ended by force: a stalled transfer is abandoned (its report claimed here, see
+// Nothing is ended by force: a stalled or late transfer is abandoned (its report claimed here, see
 // ClaimDownloadReport), and the Watchdog itself leaves when its stop event is set. Every handle a
 // thread waits on or sets is its own duplicate, closed by that thread, so closing the stored
 // handles never pulls one from under a running wait.
 #include "download/watchdog.h"
 
+#include <strsafe.h>
+
 #include "base/owners.h"
 #include "base/shell_state.h"
 #include "base/workflow_protocol.h"
-#include "download/download_jobs.h"
+#include "download/download_report.h"
 
 DWORD g_watchdogTimeoutMs = 20000;
+DWORD g_infoFileDeadlineMs = 60000;
 HANDLE g_heartbeatEvent = nullptr;
 HANDLE g_watchdogThread = nullptr;
 
@@ -33,11 +36,14 @@ static void UnlockWatchdog() { InterlockedExchange(&s_watchdogLock, 0); }
 // it leaves at once; past this it is left to finish on its own handles.
 const DWORD kWatchdogLeaveMs = 10000;
 
-// What one Watchdog thread owns: its duplicates of the two events. Freed by the thread.
+// What one Watchdog thread owns: its duplicates of the two events, and its deadline. Freed by
+// the thread.
 struct WatchdogContext {
   HANDLE heartbeat;
   HANDLE stop;
   LONG identity;
+  DWORD startedAt;  // GetTickCount at the start (DWORD arithmetic survives the wrap)
+  DWORD deadlineMs; // 0: none, or none left to report
 };
 
 // The handles a stop has taken out of the stored state.
@@ -47,14 +53,39 @@ struct TakenWatchdog {
   HANDLE thread;
 };
 
-// No heartbeat within the timeout: the first of this download's two reporters to claim the
-// report abandons the transfer (Cancel flag) and tells the controller. Later timeouts find the
-// report claimed and stay silent.
-static void ReportTimeout(LONG identity) {
+// No heartbeat within the timeout, or the deadline passed: the first of this download's two
+// reporters to claim the report abandons the transfer (Cancel flag; the sink aborts it at its next
+// report) and tells the controller with `line`. Later timeouts find the report claimed and stay
+// silent.
+static void AbandonTransfer(LONG identity, const wchar_t* line) {
   if (!ClaimDownloadReport(identity)) return;
   InterlockedExchange(&g_cancelFlag, 1);
-  OutputDebugStringW(L"watchdog : TIMEOUT\n");
+  OutputDebugStringW(line);
   PostWorkflow(kWorkflowFailed);
+}
+
+static void ReportLate(const WatchdogContext& context) {
+  wchar_t line[80] = {};
+  StringCchPrintfW(line, ARRAYSIZE(line), L"Info file refused: not complete within %lu s\n",
+                   static_cast<unsigned long>(context.deadlineMs / 1000));
+  AbandonTransfer(context.identity, line);
+}
+
+// How long the next wait may last: the stall bound, or less when the deadline comes first
+// (`untilDeadline` then true). A transfer that never reports at all still meets its deadline here,
+// which a check in the sink, run only on a report, could not promise.
+static DWORD NextWait(const WatchdogContext& context, bool* untilDeadline) {
+  DWORD wait = g_watchdogTimeoutMs;
+  *untilDeadline = false;
+  if (context.deadlineMs != 0) {
+    DWORD elapsed = GetTickCount() - context.startedAt;
+    DWORD left = elapsed < context.deadlineMs ? context.deadlineMs - elapsed : 0;
+    if (left <= wait) {
+      wait = left;
+      *untilDeadline = true;
+    }
+  }
+  return wait;
 }
 
 static DWORD WINAPI WatchdogThread(void* parameter) {
@@ -62,12 +93,16 @@ static DWORD WINAPI WatchdogThread(void* parameter) {
   // The stop event comes first: when both are set, the stop wins.
   HANDLE waits[2] = {context->stop, context->heartbeat};
   for (;;) {
-    DWORD result = WaitForMultipleObjects(2, waits, FALSE, g_watchdogTimeoutMs);
+    bool untilDeadline = false;
+    DWORD result = WaitForMultipleObjects(2, waits, FALSE, NextWait(*context, &untilDeadline));
     if (result == WAIT_OBJECT_0 + 1) {
       // All reports since the last wake-up count as one heartbeat.
       ResetEvent(context->heartbeat);
+    } else if (result == WAIT_TIMEOUT && untilDeadline) {
+      ReportLate(*context);
+      context->deadlineMs = 0; // reported once; the stall bound goes on as before
     } else if (result == WAIT_TIMEOUT) {
-      ReportTimeout(context->identity);
+      AbandonTransfer(context->identity, L"watchdog : TIMEOUT\n");
     } else {
       // Stopped. A failed wait on our own handles cannot recover, and repeating it would spin.
       break;
@@ -110,7 +145,7 @@ static HANDLE Duplicate(HANDLE source) {
   return copy;
 }
 
-int WatchdogStart(LONG identity, HANDLE* downloadHeartbeat) {
+int WatchdogStart(LONG identity, DWORD deadlineMs, HANDLE* downloadHeartbeat) {
   *downloadHeartbeat = nullptr;
   // Until the thread runs, every handle made here is closed by its owner on the way out.
   ScopedHandle heartbeat(CreateEventW(nullptr, TRUE, FALSE, nullptr));
@@ -125,6 +160,8 @@ int WatchdogStart(LONG identity, HANDLE* downloadHeartbeat) {
   context->heartbeat = watchdogHeartbeat.get();
   context->stop = watchdogStop.get();
   context->identity = identity;
+  context->startedAt = GetTickCount();
+  context->deadlineMs = deadlineMs;
   HANDLE thread = CreateThread(nullptr, 0, WatchdogThread, context, 0, nullptr);
   if (!thread) {
     HeapFree(GetProcessHeap(), 0, context);

@@ -144,7 +144,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         elif mode == "drip":
             self.send_drip(data, args, send_body)
         elif mode == "gzip":
-            self.send_gzip(data, send_body)
+            self.send_gzip(path, data, args, send_body)
         elif mode == "encoded":
             self.send_encoded(data, args, send_body)
         elif mode in ("cut", "reset", "stall"):
@@ -176,15 +176,32 @@ class Handler(http.server.BaseHTTPRequestHandler):
             with open(path + ".sent", "w", encoding="utf-8") as f:
                 f.write(str(sent))
 
-    def send_gzip(self, data, send_body):
+    def send_gzip(self, path, data, args, send_body):
+        # With SIZE, the compressed body goes out SIZE bytes at a time, S seconds apart, so that a
+        # client that stores the body decoded can be watched (and can leave) on the way.
         body = gzip.compress(data)
+        size = int(args[0]) if args else len(body)
+        delay = float(args[1]) if len(args) > 1 else 0.0
+        self.close_connection = True
         self.send_response(200)
         self.send_header("Content-Type", "application/octet-stream")
         self.send_header("Content-Encoding", "gzip")
         self.send_header("Content-Length", str(len(body)))
         self.end_headers()
-        if send_body:
-            self.wfile.write(body)
+        if not send_body:
+            return
+        sent = 0
+        try:
+            for start in range(0, len(body), max(1, size)):
+                self.wfile.write(body[start:start + size])
+                self.wfile.flush()
+                sent = min(start + size, len(body))
+                if delay and sent < len(body) and stopping.wait(delay):
+                    return
+        finally:
+            # How much of the compressed body went out before the client left, for the tests.
+            with open(path + ".sent", "w", encoding="utf-8") as f:
+                f.write(str(sent))
 
     def send_encoded(self, data, args, send_body):
         # The file as it is under a Content-Encoding WinINet does not decode, announced with

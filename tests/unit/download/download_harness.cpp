@@ -6,6 +6,7 @@
 #include <winsock2.h>
 #include <commctrl.h>
 #include <objbase.h>
+#include <shlobj.h>
 #include <strsafe.h>
 
 #include <gtest/gtest.h>
@@ -263,6 +264,27 @@ bool WaitForDownloadThread(DWORD timeoutMs) {
   HANDLE thread = g_downloadThread;
   if (!thread) return true;
   return testing_support::PumpUntil([thread] { return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0; }, timeoutMs);
+}
+
+static void CollectFiles(const std::wstring& folder, const std::wstring& stem, std::set<std::wstring>* found) {
+  WIN32_FIND_DATAW entry;
+  HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+  for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &entry)) {
+    std::wstring name = entry.cFileName, path = folder + L"\\" + name;
+    if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      if (name.compare(0, stem.size(), stem) == 0) found->insert(path);
+    } else if (name != L"." && name != L"..") {
+      CollectFiles(path, stem, found);
+    }
+  }
+  if (find != INVALID_HANDLE_VALUE) FindClose(find);
+}
+
+std::set<std::wstring> CacheFiles(const std::wstring& stem) {
+  std::set<std::wstring> found;
+  wchar_t folder[MAX_PATH] = {};
+  if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_INTERNET_CACHE, nullptr, 0, folder))) CollectFiles(folder, stem, &found);
+  return found;
 }
 
 } // namespace download_testing

@@ -4,6 +4,7 @@
 #pragma once
 #include <windows.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -87,5 +88,9 @@ void WriteInfoFile(const std::wstring& folder, const wchar_t* location, const wc
 
 // Waits, serving messages, until the latest Download thread has ended.
 bool WaitForDownloadThread(DWORD timeoutMs);
+
+// The files in WinINet's cache folder whose names begin with `stem`: the cache names its copy
+// after the address's file name ("vrel_info[1].ini" for vrel_info.ini), committed or not.
+std::set<std::wstring> CacheFiles(const std::wstring& stem);
 
 } // namespace download_testing

@@ -382,7 +382,7 @@ TEST_F(ProgressSinkTest, OtherReportsAndReportsWithoutTotalChangeNothing) {
 TEST_F(ProgressSinkTest, EndOfDataWithATotalStopsItsOwnWatchdog) {
   DebugOutputCapture capture;
   HANDLE downloadHeartbeat = nullptr;
-  ASSERT_EQ(1, WatchdogStart(identity_, &downloadHeartbeat));
+  ASSERT_EQ(1, WatchdogStart(identity_, 0, &downloadHeartbeat));
   MyCallback sink(downloadHeartbeat, identity_);
 
   // Without a total the end-of-data report leaves the Watchdog running.
@@ -408,7 +408,7 @@ TEST_F(ProgressSinkTest, EndOfDataOfAnEarlierDownloadLeavesTheLatestWatchdog) {
   MyCallback earlier(heartbeat_, identity_);
   LONG latest = NewDownloadIdentity();
   HANDLE downloadHeartbeat = nullptr;
-  ASSERT_EQ(1, WatchdogStart(latest, &downloadHeartbeat));
+  ASSERT_EQ(1, WatchdogStart(latest, 0, &downloadHeartbeat));
   EXPECT_EQ(E_ABORT, earlier.OnProgress(800, 800, BINDSTATUS_ENDDOWNLOADDATA, nullptr));
   EXPECT_NE(nullptr, g_watchdogThread) << "a superseded transfer stopped the latest Watchdog";
   WatchdogStop();
@@ -434,6 +434,41 @@ TEST_F(ProgressSinkTest, SupersededTransferAbortsWithoutTouchingTheDialog) {
   EXPECT_EQ(E_ABORT, abandoned.OnProgress(0, 1000, BINDSTATUS_BEGINDOWNLOADDATA, nullptr));
   EXPECT_EQ(300, windows_.ProgressPos());
   EXPECT_EQ(std::string::npos, capture.joined().find("user cancel")) << capture.joined();
+}
+
+TEST_F(ProgressSinkTest, BoundsHoldOnTheBytesStored) {
+  // The cache file, where the platform stores the body decoded as it arrives: 4000 bytes of 1000.
+  testing_support::TempDir dir;
+  const std::wstring cache = dir.file(L"vrel_info[1].ini");
+  const struct {
+    const char* name;
+    bool encoded;
+    ULONG total;
+    SizeAbort abort;
+  } rows[] = {
+      {"no total: measured", false, 0, kSizeStoredBeyond},
+      {"an encoded total: measured", true, 500, kSizeStoredBeyond},
+      {"a plain total within: not measured, it bounds the body", false, 800, kSizeWithin},
+  };
+  for (const auto& row : rows) {
+    MyCallback sink(heartbeat_, identity_);
+    sink.limitSize(1000);
+    if (row.encoded) sink.OnResponse(200, L"Content-Encoding: gzip\r\n", nullptr, nullptr);
+    ASSERT_TRUE(testing_support::WriteBytes(cache, ""));
+    ASSERT_EQ(S_OK, sink.OnProgress(0, 0, BINDSTATUS_CACHEFILENAMEAVAILABLE, cache.c_str())) << row.name;
+    ASSERT_TRUE(testing_support::WriteBytes(cache, std::string(4000, 'c')));
+    HRESULT result = sink.OnProgress(10, row.total, BINDSTATUS_DOWNLOADINGDATA, nullptr);
+    EXPECT_EQ(row.abort ? E_ABORT : S_OK, result) << row.name;
+    EXPECT_EQ(row.abort, sink.sizeAbort()) << row.name;
+    EXPECT_EQ(row.abort ? 4000u : 0u, sink.abortBytes()) << row.name;
+  }
+  // A name that does not fit is not cut: a bounded transfer, which could no longer measure, ends.
+  MyCallback sink(heartbeat_, identity_);
+  sink.limitSize(1000);
+  const std::wstring tooLong(kPathChars, L'n');
+  EXPECT_EQ(E_ABORT, sink.OnProgress(0, 0, BINDSTATUS_CACHEFILENAMEAVAILABLE, tooLong.c_str()));
+  EXPECT_EQ(kSizeUnmeasured, sink.sizeAbort());
+  EXPECT_EQ(L"", std::wstring(sink.cacheFile()));
 }
 
 TEST_F(ProgressSinkTest, LastTotalFollowsTheReports) {

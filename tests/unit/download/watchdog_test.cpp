@@ -25,6 +25,15 @@ HANDLE WatchdogThreadCopy() {
 
 bool HasLeft(HANDLE thread, DWORD timeoutMs) { return WaitForSingleObject(thread, timeoutMs) == WAIT_OBJECT_0; }
 
+// The program's bounds as built, read during static initialisation, before any test shortens them.
+const DWORD kBuiltWatchdogTimeoutMs = g_watchdogTimeoutMs;
+const DWORD kBuiltInfoFileDeadlineMs = g_infoFileDeadlineMs;
+
+TEST(WatchdogBounds, TwentySecondsOfSilenceAndSixtyForTheWholeInfoFile) {
+  EXPECT_EQ(20000u, kBuiltWatchdogTimeoutMs);
+  EXPECT_EQ(60000u, kBuiltInfoFileDeadlineMs);
+}
+
 class WatchdogTest : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -52,7 +61,7 @@ TEST_F(WatchdogTest, StopWithNoneRunningDoesNothing) {
 
 TEST_F(WatchdogTest, StartStoresBothHandlesAndStopClearsThem) {
   HANDLE heartbeat = nullptr;
-  ASSERT_EQ(1, WatchdogStart(NewDownloadIdentity(), &heartbeat));
+  ASSERT_EQ(1, WatchdogStart(NewDownloadIdentity(), 0, &heartbeat));
   ASSERT_NE(nullptr, heartbeat);
   ASSERT_NE(nullptr, g_watchdogThread);
   ASSERT_NE(nullptr, g_heartbeatEvent);
@@ -88,7 +97,7 @@ TEST_F(WatchdogTest, StopFromTwoThreadsAtOnce) {
   for (int round = 0; round < 100; ++round) {
     LONG identity = NewDownloadIdentity();
     HANDLE heartbeat = nullptr;
-    ASSERT_EQ(1, WatchdogStart(identity, &heartbeat));
+    ASSERT_EQ(1, WatchdogStart(identity, 0, &heartbeat));
     HANDLE watchdog = WatchdogThreadCopy();
     HANDLE go = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     // Odd rounds: one thread as the UI thread (any Watchdog), one as the Download thread (its own).
@@ -110,7 +119,7 @@ TEST_F(WatchdogTest, StopFromTwoThreadsAtOnce) {
 TEST_F(WatchdogTest, StopForAnotherDownloadLeavesItRunning) {
   LONG identity = NewDownloadIdentity();
   HANDLE heartbeat = nullptr;
-  ASSERT_EQ(1, WatchdogStart(identity, &heartbeat));
+  ASSERT_EQ(1, WatchdogStart(identity, 0, &heartbeat));
   EXPECT_EQ(1, WatchdogStopFor(identity - 1));
   EXPECT_NE(nullptr, g_watchdogThread);
   EXPECT_EQ(1, WatchdogStopFor(identity));
@@ -120,9 +129,9 @@ TEST_F(WatchdogTest, StopForAnotherDownloadLeavesItRunning) {
 
 TEST_F(WatchdogTest, StartReplacesAndEndsARunningWatchdog) {
   HANDLE first = nullptr, second = nullptr;
-  ASSERT_EQ(1, WatchdogStart(NewDownloadIdentity(), &first));
+  ASSERT_EQ(1, WatchdogStart(NewDownloadIdentity(), 0, &first));
   HANDLE firstThread = WatchdogThreadCopy();
-  ASSERT_EQ(1, WatchdogStart(NewDownloadIdentity(), &second));
+  ASSERT_EQ(1, WatchdogStart(NewDownloadIdentity(), 0, &second));
   EXPECT_TRUE(HasLeft(firstThread, 2000)) << "the replaced Watchdog still runs";
   EXPECT_NE(nullptr, g_watchdogThread);
   EXPECT_EQ(1, WatchdogStop());
@@ -134,7 +143,7 @@ TEST_F(WatchdogTest, SilenceReportsCodeThreeOnceAndCancels) {
   g_watchdogTimeoutMs = 300;
   HANDLE heartbeat = nullptr;
   DWORD start = GetTickCount();
-  ASSERT_EQ(1, WatchdogStart(NewDownloadIdentity(), &heartbeat));
+  ASSERT_EQ(1, WatchdogStart(NewDownloadIdentity(), 0, &heartbeat));
   ASSERT_TRUE(windows_.WaitForRecords(1, 5000)) << "no code 3 after the timeout";
   DWORD elapsed = windows_.records()[0].tick - start;
   EXPECT_GE(elapsed, 250u);
@@ -155,7 +164,7 @@ TEST_F(WatchdogTest, HeartbeatsKeepItQuiet) {
     HANDLE heartbeat;
     volatile LONG lastBeat; // GetTickCount just before the last report
   } beats = {nullptr, 0};
-  ASSERT_EQ(1, WatchdogStart(NewDownloadIdentity(), &beats.heartbeat));
+  ASSERT_EQ(1, WatchdogStart(NewDownloadIdentity(), 0, &beats.heartbeat));
   // Reports for 4 s (more than two and a half timeouts), from a thread as the sink does.
   auto beat = [](void* parameter) -> DWORD {
     Beats* b = static_cast<Beats*>(parameter);
@@ -183,7 +192,7 @@ TEST_F(WatchdogTest, AClaimedReportMakesTheTimeoutSilent) {
   g_watchdogTimeoutMs = 200;
   LONG identity = NewDownloadIdentity();
   HANDLE heartbeat = nullptr;
-  ASSERT_EQ(1, WatchdogStart(identity, &heartbeat));
+  ASSERT_EQ(1, WatchdogStart(identity, 0, &heartbeat));
   ASSERT_TRUE(ClaimDownloadReport(identity)); // as the Download thread does with its result
   EXPECT_FALSE(windows_.WaitForRecords(1, 5 * g_watchdogTimeoutMs)) << windows_.Codes();
   EXPECT_EQ(0, g_cancelFlag) << "a Watchdog whose download has reported cancelled the next one";
@@ -193,7 +202,7 @@ TEST_F(WatchdogTest, AClaimedReportMakesTheTimeoutSilent) {
 TEST_F(WatchdogTest, StoppedBeforeItsTimeoutItNeverReports) {
   g_watchdogTimeoutMs = 300;
   HANDLE heartbeat = nullptr;
-  ASSERT_EQ(1, WatchdogStart(NewDownloadIdentity(), &heartbeat));
+  ASSERT_EQ(1, WatchdogStart(NewDownloadIdentity(), 0, &heartbeat));
   HANDLE thread = WatchdogThreadCopy();
   EXPECT_EQ(1, WatchdogStop());
   ASSERT_TRUE(HasLeft(thread, 2000));
