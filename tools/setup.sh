@@ -5,7 +5,7 @@ need=""
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 for pkg in g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 xvfb xauth cmake ninja-build \
            googletest python3 imagemagick locales nsis nginx-light fonts-wqy-microhei fonts-wine \
-           osslsigncode openssl python3-cryptography clang; do
+           osslsigncode openssl python3-cryptography clang squid; do
   have_pkg "$pkg" || need="$need $pkg"
 done
 if [ -n "$need" ]; then

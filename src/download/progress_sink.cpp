@@ -27,11 +27,15 @@ unsigned ProgressPercent(ULONG progress, ULONG total) {
 MyCallback::MyCallback(HANDLE heartbeat, LONG identity)
     : heartbeat_(heartbeat), identity_(identity), beatAt_(0), beaten_(false), httpStatus_(0), lastTotal_(0),
       contentEncoded_(false), shownPercent_(0), shownPosition_(0), shownAt_(0), redrawMs_(kProgressRedrawMs),
-      sizeLimit_(0), exactSize_(false), tooLarge_(false), otherTotal_(0) {}
+      sizeLimit_(0), exactSize_(false), tooLarge_(false), otherTotal_(0), signInAsked_(false) {}
 
 STDMETHODIMP MyCallback::QueryInterface(REFIID riid, void** object) {
   if (object && IsEqualIID(riid, IID_IHttpNegotiate)) {
     *object = static_cast<IHttpNegotiate*>(this);
+    return S_OK;
+  }
+  if (object && IsEqualIID(riid, IID_IAuthenticate)) {
+    *object = static_cast<IAuthenticate*>(this);
     return S_OK;
   }
   return E_NOTIMPL;
@@ -71,6 +75,36 @@ STDMETHODIMP MyCallback::OnResponse(DWORD statusCode, LPCWSTR responseHeaders, L
   httpStatus_ = statusCode;
   // A compressed body is stored decoded: its announced length says nothing of the file's.
   contentEncoded_ = HasContentEncoding(responseHeaders);
+  return S_OK;
+}
+
+HWND SignInWindow(LONG identity) {
+  if (g_cancelFlag == 1 || !IsDownloadReportPending(identity)) return nullptr;
+  // Nobody watches the check at logon: a prompt then would come out of nowhere.
+  if (g_updateMode && g_workflowStage != kStagePackage) return nullptr;
+  return g_dialog;
+}
+
+STDMETHODIMP MyCallback::Authenticate(HWND* window, LPWSTR* userName, LPWSTR* password) {
+  if (!window || !userName || !password) return E_INVALIDARG;
+  *window = nullptr;
+  *userName = nullptr;
+  *password = nullptr;
+  // WinINet offers the user's logon to NTLM and Negotiate before it asks here (Basic and Digest
+  // have nothing to offer). A second ask means the first sign-in was refused: the transfer ends
+  // rather than prompt again.
+  if (signInAsked_) {
+    OutputDebugStringW(L"sign-in refused: asked once already\n");
+    return E_ACCESSDENIED;
+  }
+  HWND owner = SignInWindow(identity_);
+  if (!owner) {
+    OutputDebugStringW(L"sign-in refused: the dialog is not shown\n");
+    return E_ACCESSDENIED;
+  }
+  signInAsked_ = true;
+  OutputDebugStringW(L"sign-in: Windows' prompt over the dialog\n");
+  *window = owner;
   return S_OK;
 }
 

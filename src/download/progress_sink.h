@@ -1,6 +1,6 @@
 // MyCallback, the status sink of every transfer: it feeds the Watchdog, aborts on the Cancel
-// flag, drives the progress bar and percentage, and learns the HTTP status. It runs on the
-// Download thread, inside URLDownloadToFileW.
+// flag, drives the progress bar and percentage, learns the HTTP status, and lets Windows ask for
+// a sign-in while the dialog is shown. It runs on the Download thread, inside URLDownloadToFileW.
 #pragma once
 #include <windows.h>
 #include <urlmon.h>
@@ -15,7 +15,7 @@ unsigned ProgressPercent(ULONG progress, ULONG total);
 const DWORD kProgressRedrawMs = 200;
 
 // Lives on the Download thread's stack for one transfer; the reference count is a no-op.
-class MyCallback : public IBindStatusCallback, public IHttpNegotiate {
+class MyCallback : public IBindStatusCallback, public IHttpNegotiate, public IAuthenticate {
 public:
   // `heartbeat` is this download's own handle to the Heartbeat event (a duplicate that lives as
   // long as the transfer), `identity` the download it reports for.
@@ -23,7 +23,8 @@ public:
   MyCallback(const MyCallback&) = delete;
   MyCallback& operator=(const MyCallback&) = delete;
 
-  // IUnknown: only IHttpNegotiate is answered (E_NOTIMPL otherwise, the out-pointer untouched).
+  // IUnknown: only IHttpNegotiate and IAuthenticate are answered (E_NOTIMPL otherwise, the
+  // out-pointer untouched): never IHttpSecurity, which could let a certificate error through.
   STDMETHODIMP QueryInterface(REFIID riid, void** object) override;
   STDMETHODIMP_(ULONG) AddRef() override;
   STDMETHODIMP_(ULONG) Release() override;
@@ -42,6 +43,12 @@ public:
   STDMETHODIMP BeginningTransaction(LPCWSTR url, LPCWSTR headers, DWORD reserved, LPWSTR* additionalHeaders) override;
   STDMETHODIMP OnResponse(DWORD statusCode, LPCWSTR responseHeaders, LPCWSTR requestHeaders,
                           LPWSTR* additionalRequestHeaders) override;
+
+  // IAuthenticate, asked when a proxy (407) or server (401) wants credentials: the window that
+  // Windows' own sign-in prompt belongs to and no credentials (S_OK) once per transfer while the
+  // dialog is shown (SignInWindow); otherwise no window and E_ACCESSDENIED, so the transfer ends
+  // with the status it got. E_INVALIDARG for a null argument.
+  STDMETHODIMP Authenticate(HWND* window, LPWSTR* userName, LPWSTR* password) override;
 
   DWORD httpStatus() const { return httpStatus_; } // 0 when no response was reported
   ULONG lastTotal() const { return lastTotal_; }   // the last non-zero total reported, else 0
@@ -82,4 +89,10 @@ private:
   bool exactSize_;
   bool tooLarge_;
   ULONG otherTotal_;
+  bool signInAsked_; // Authenticate has handed out the dialog once: no second prompt
 };
+
+// The window a sign-in prompt for download `identity` may belong to: the updater dialog while the
+// user sees it (a first run, and the package after Install in Update mode); null during Update
+// mode's silent check, and for a transfer cancelled, abandoned or superseded.
+HWND SignInWindow(LONG identity);

@@ -3,12 +3,15 @@
 // test prefix only. PlinthwareUpdaterPinned (pinned to the test publisher) installs only the
 // package its publisher signed; the default build installs the unsigned one as before. Over HTTPS
 // (Location https://localhost:PORT/..., the proxy bypassed for local names) a good certificate
-// installs, and every certificate error ends in the network-error box with nothing fetched.
+// installs, and every certificate error ends in the network-error box with nothing fetched. Behind
+// a real proxy (squid, fixture `squid_server`, in front of nginx) the same runs install, and a
+// proxy that wants a sign-in Wine cannot give ends in the network-error box.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "e2e/e2e_support.h"
 #include "e2e/served_files.h"
@@ -111,8 +114,9 @@ protected:
     return port;
   }
 
-  // Serves the case, runs the updater through Download Now, and checks how it ends.
-  void Run(const Case& c) {
+  // Serves the case, runs the updater through Download Now (with `proxy` as http_proxy, else
+  // nginx itself), and checks how it ends.
+  void Run(const Case& c, const std::wstring& proxy = L"") {
     SCOPED_TRACE(c.name);
     ASSERT_FALSE(c.package.empty());
     ASSERT_TRUE(served_.Serve(kInfoPath, c.info));
@@ -132,7 +136,7 @@ protected:
 
     driver::LaunchOptions options = e2e::ServedUpdaterOptions(L"");
     options.program = *c.program;
-    options.environment.push_back({L"http_proxy", proxy_, false});
+    options.environment.push_back({L"http_proxy", proxy.empty() ? proxy_ : proxy, false});
     options.environment.push_back({package_record::kRecordVariable, record_, false});
     driver::UpdaterProcess updater;
     ASSERT_TRUE(updater.Start(options)) << driver::Utf8(updater.startError());
@@ -185,6 +189,35 @@ protected:
     EXPECT_FALSE(testing_support::FileExists(TempFile(L"vrel_setup.exe"))) << "the package stays in the temporary folder";
   }
 
+  // squid's address of `file` (proxy: open; proxy_basic: Basic), empty without the fixture.
+  std::string SquidAddress(const wchar_t* file) { return ReadBytes(squid_ + L"\\" + file); }
+
+  // How many lines of squid's access log hold all of `parts` (tools/squid/squid.sh's format:
+  // client "METHOD URL HTTP/1.1" port=P user=U status=S).
+  int SquidRequests(const std::vector<std::string>& parts) {
+    std::string log = ReadBytes(squid_ + L"\\run\\access.log");
+    int count = 0;
+    for (size_t begin = 0, end = 0; begin < log.size(); begin = end + 1) {
+      end = log.find('\n', begin);
+      if (end == std::string::npos) end = log.size();
+      std::string line = log.substr(begin, end - begin);
+      bool all = true;
+      for (const std::string& part : parts) all = all && line.find(part) != std::string::npos;
+      count += all ? 1 : 0;
+    }
+    return count;
+  }
+  // squid writes a line once a request has ended, a CONNECT once its tunnel has closed (after the
+  // updater, which kept it open, has ended): waits up to 10 s for `count` such lines.
+  int SquidRequestsReaching(const std::vector<std::string>& parts, int count) {
+    int seen = SquidRequests(parts);
+    for (DWORD start = GetTickCount(); seen < count && GetTickCount() - start < 10000; seen = SquidRequests(parts)) {
+      Sleep(100); // squid tells no one when it writes its log
+    }
+    return seen;
+  }
+
+  std::wstring squid_ = FromEnvironment(L"PLINTHWARE_SQUID_DIR");
   std::wstring packages_ = FromEnvironment(L"PLINTHWARE_PACKAGES_DIR");
   std::wstring certs_ = FromEnvironment(L"PLINTHWARE_TEST_CERTS_DIR");
   std::wstring defaultUpdater_ = FromEnvironment(L"PLINTHWARE_DEFAULT_UPDATER_EXE");
@@ -280,6 +313,78 @@ TEST_F(Authenticity, HttpsDownloadsOnlyUnderAGoodCertificate) {
   int infoRequests = e2e::RequestCount(direct);
   Run({"Info file over https", &httpsInfo, InfoFile(at(good), ""), package, true, nullptr, nullptr, true});
   EXPECT_EQ(infoRequests + 1, e2e::RequestCount(direct)) << "the Info file did not come over https";
+}
+
+// Behind squid (in front of nginx): without a sign-in both requests pass through it and the run
+// installs. Where it asks for Basic authentication, Wine never asks the updater (Windows would
+// bring up its own prompt over the dialog): the 407 ends the run in the network-error box, and
+// nothing reaches the server. With the credentials in http_proxy, which Wine takes, it installs.
+// An https Info-file address goes through squid's CONNECT to the TLS server.
+TEST_F(Authenticity, BehindAProxyTheUpdateInstallsOrEndsInTheNetworkErrorBox) {
+  const std::string open = SquidAddress(L"proxy"), basic = SquidAddress(L"proxy_basic");
+  ASSERT_EQ(0u, open.find("http://127.0.0.1:")) << "no squid (PLINTHWARE_SQUID_DIR): \"" << open << "\"";
+  ASSERT_EQ(0u, basic.find("http://127.0.0.1:")) << "no squid's Basic port: \"" << basic << "\"";
+  const std::string account = driver::Utf8(FromEnvironment(L"PLINTHWARE_SQUID_USER"));
+  ASSERT_NE(std::string::npos, account.find(':')) << "no account (PLINTHWARE_SQUID_USER)";
+  const std::string user = account.substr(0, account.find(':'));
+  const std::string openPort = " port=" + open.substr(17) + " ", basicPort = " port=" + basic.substr(17) + " ";
+  const std::string signedIn = "http://" + account + "@" + basic.substr(7);
+  const std::string http = std::string("http://download.orvane.com") + kPackagePath;
+  const std::string package = Package(L"vrel_setup_1.0.0.6.exe");
+  const std::wstring* build = &defaultUpdater_;
+  // Wine names the port (http://download.orvane.com:80/...); squid may log the address without it.
+  const std::string get = "\"GET http://download.orvane.com";
+  const std::string info = std::string(kInfoPath) + " HTTP/", setup = std::string(kPackagePath) + " HTTP/";
+
+  const struct {
+    std::string proxy;
+    Case c;
+    std::string port;   // the squid port of the requests
+    std::string status; // what squid answered the Info file
+    int packages;       // package requests squid saw
+  } rows[] = {
+      {open, {"through squid", build, InfoFile(http, ""), package, true, nullptr, nullptr, true}, openPort,
+       "status=200", 1},
+      {basic,
+       {"squid asks for Basic, no credentials", build, InfoFile(http, ""), package, true,
+        "download failed: HTTP status 407\n", kNetworkError, false},
+       basicPort, "status=407", 0},
+      {signedIn, {"squid asks for Basic, credentials in http_proxy", build, InfoFile(http, ""), package, true, nullptr,
+                  nullptr, true},
+       basicPort, "user=" + user + " status=200", 1},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.c.name);
+    int infos = SquidRequests({get, info, row.port, row.status});
+    int setups = SquidRequests({get, setup, row.port, "status=200"});
+    int served = e2e::RequestCount(kInfoPath);
+    Run(row.c, testing_support::Widen(row.proxy));
+    EXPECT_EQ(infos + 1, SquidRequestsReaching({get, info, row.port, row.status}, infos + 1))
+        << "squid saw no such Info-file request";
+    EXPECT_EQ(setups + row.packages, SquidRequestsReaching({get, setup, row.port, "status=200"}, setups + row.packages))
+        << "squid passed other package requests";
+    EXPECT_EQ(served + (row.packages ? 1 : 0), e2e::RequestCount(kInfoPath)) << "the server saw other Info-file requests";
+  }
+  if (HasFatalFailure()) return;
+
+  // The build whose own Info-file address is https, the package too over https: both through
+  // squid's CONNECT, to nginx's TLS servers.
+  const std::wstring httpsInfo = FromEnvironment(L"PLINTHWARE_HTTPS_INFO_UPDATER_EXE");
+  ASSERT_FALSE(httpsInfo.empty()) << "PLINTHWARE_HTTPS_INFO_UPDATER_EXE is not set";
+  const std::string good = TlsPort("localhost");
+  const std::string direct = std::string("\"GET ") + kInfoPath;
+  const std::string connectInfo = "\"CONNECT localhost:" + TlsPort("info") + " ";
+  const std::string connectPackage = "\"CONNECT localhost:" + good + " ";
+  int infoRequests = e2e::RequestCount(direct), infoConnects = SquidRequests({connectInfo, openPort, "status=200"});
+  int packageConnects = SquidRequests({connectPackage, openPort, "status=200"});
+  Run({"Info file over https through squid", &httpsInfo, InfoFile("https://localhost:" + good + kPackagePath, ""),
+       package, true, nullptr, nullptr, true},
+      testing_support::Widen(open));
+  EXPECT_EQ(infoRequests + 1, e2e::RequestCount(direct)) << "the Info file did not come over https";
+  EXPECT_EQ(infoConnects + 1, SquidRequestsReaching({connectInfo, openPort, "status=200"}, infoConnects + 1))
+      << "the Info file did not come through squid";
+  EXPECT_EQ(packageConnects + 1, SquidRequestsReaching({connectPackage, openPort, "status=200"}, packageConnects + 1))
+      << "the package did not come through squid";
 }
 
 } // namespace

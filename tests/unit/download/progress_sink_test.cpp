@@ -43,11 +43,13 @@ protected:
   LONG identity_ = 0;
 };
 
-TEST_F(ProgressSinkTest, AnswersOnlyHttpNegotiate) {
+TEST_F(ProgressSinkTest, AnswersOnlyHttpNegotiateAndAuthenticate) {
   MyCallback sink(heartbeat_, identity_);
   void* object = nullptr;
   ASSERT_EQ(S_OK, sink.QueryInterface(IID_IHttpNegotiate, &object));
   EXPECT_EQ(static_cast<IHttpNegotiate*>(&sink), object);
+  ASSERT_EQ(S_OK, sink.QueryInterface(IID_IAuthenticate, &object));
+  EXPECT_EQ(static_cast<IAuthenticate*>(&sink), object);
 
   const struct {
     const char* name;
@@ -55,7 +57,7 @@ TEST_F(ProgressSinkTest, AnswersOnlyHttpNegotiate) {
   } refused[] = {
       {"IUnknown", &IID_IUnknown},           {"IBindStatusCallback", &IID_IBindStatusCallback},
       {"IHttpNegotiate2", &IID_IHttpNegotiate2}, {"IServiceProvider", &IID_IServiceProvider},
-      {"IAuthenticate", &IID_IAuthenticate}, {"IWindowForBindingUI", &IID_IWindowForBindingUI},
+      {"IAuthenticateEx", &IID_IAuthenticateEx}, {"IWindowForBindingUI", &IID_IWindowForBindingUI},
       // Asked for only on a certificate error: an answer could let that error through.
       {"IHttpSecurity", &IID_IHttpSecurity},
   };
@@ -65,6 +67,62 @@ TEST_F(ProgressSinkTest, AnswersOnlyHttpNegotiate) {
     EXPECT_EQ(E_NOTIMPL, sink.QueryInterface(*row.iid, &object)) << row.name;
     EXPECT_EQ(untouched, object) << row.name << ": the out-pointer was written";
   }
+}
+
+// Windows' own sign-in prompt belongs to the window Authenticate returns: the dialog, once per
+// transfer, while the user sees it; never during Update mode's silent check, nor for a transfer
+// that was cancelled or superseded.
+TEST_F(ProgressSinkTest, SignInGetsTheDialogOnlyWhileItIsShownAndOnlyOnce) {
+  const HWND dialog = windows_.dialog();
+  const struct {
+    const char* name;
+    LONG updateMode;
+    LONG stage;
+    LONG cancel;
+    bool superseded;
+    HWND window; // what the first ask returns; the second returns none
+    const char* output;
+  } rows[] = {
+      {"first run, Info file", 0, kStageInfoFile, 0, false, dialog, "sign-in: Windows' prompt over the dialog\n"},
+      {"first run, package", 0, kStagePackage, 0, false, dialog, "sign-in: Windows' prompt over the dialog\n"},
+      {"Update mode, package after Install", 1, kStagePackage, 0, false, dialog,
+       "sign-in: Windows' prompt over the dialog\n"},
+      {"Update mode, silent check", 1, kStageInfoFile, 0, false, nullptr,
+       "sign-in refused: the dialog is not shown\n"},
+      {"cancelled", 0, kStagePackage, 1, false, nullptr, "sign-in refused: the dialog is not shown\n"},
+      {"superseded", 0, kStagePackage, 0, true, nullptr, "sign-in refused: the dialog is not shown\n"},
+  };
+  const LONG savedMode = g_updateMode, savedStage = g_workflowStage;
+  for (const auto& row : rows) {
+    DebugOutputCapture capture;
+    InterlockedExchange(&g_updateMode, row.updateMode);
+    InterlockedExchange(&g_workflowStage, row.stage);
+    InterlockedExchange(&g_cancelFlag, row.cancel);
+    LONG identity = NewDownloadIdentity();
+    if (row.superseded) NewDownloadIdentity();
+    MyCallback sink(heartbeat_, identity);
+    HWND window = reinterpret_cast<HWND>(static_cast<INT_PTR>(0x5A5A));
+    LPWSTR user = reinterpret_cast<LPWSTR>(static_cast<INT_PTR>(0x5A5A)), password = user;
+    EXPECT_EQ(row.window ? S_OK : E_ACCESSDENIED, sink.Authenticate(&window, &user, &password)) << row.name;
+    EXPECT_EQ(row.window, window) << row.name;
+    EXPECT_EQ(nullptr, user) << row.name << ": credentials were given";
+    EXPECT_EQ(nullptr, password) << row.name << ": credentials were given";
+    EXPECT_TRUE(capture.WaitFor(row.output, 5000)) << row.name << "\n" << capture.joined();
+    // A second ask in the same transfer: the first sign-in was refused, and no second prompt comes.
+    window = dialog;
+    EXPECT_EQ(E_ACCESSDENIED, sink.Authenticate(&window, &user, &password)) << row.name;
+    EXPECT_EQ(nullptr, window) << row.name << ": a second prompt";
+    if (row.window) EXPECT_TRUE(capture.WaitFor("sign-in refused: asked once already\n", 5000)) << capture.joined();
+    if (row.window) {
+      // The next transfer may ask once again.
+      MyCallback next(heartbeat_, NewDownloadIdentity());
+      EXPECT_EQ(S_OK, next.Authenticate(&window, &user, &password)) << row.name;
+      EXPECT_EQ(row.window, window) << row.name;
+    }
+  }
+  EXPECT_EQ(E_INVALIDARG, MyCallback(heartbeat_, identity_).Authenticate(nullptr, nullptr, nullptr));
+  InterlockedExchange(&g_updateMode, savedMode);
+  InterlockedExchange(&g_workflowStage, savedStage);
 }
 
 TEST_F(ProgressSinkTest, EverythingElseIsNotImplementedAndCountsNothing) {
