@@ -1,15 +1,12 @@
-// One updater per user at a time: the first start holds a named mutex for its whole life; a
-// second start finds it taken and ends before it touches anything. UI thread, at start-up.
+// One updater per user at a time: the first start holds a lock file in the user's temporary
+// folder (PlinthwareUpdater.lock) for its whole life; a second start finds it held and ends before
+// it touches anything. UI thread, at start-up.
 #pragma once
 #include <windows.h>
 
-// The mutex's name for the user whose token `token` is: "Global\PlinthwareUpdater-" and the
-// user's SID as text (S-1-5-21-...). False when the token cannot be read or the name does not
-// fit `name` (`chars` characters).
-bool SingleInstanceName(HANDLE token, wchar_t* name, size_t chars);
-
-// True when this is the only updater of the user: the mutex is then held until the process ends
-// (never closed; Windows releases it with the process). False when another one holds it: then
-// its dialog, if visible, is brought to the front, one debugger line is written, and the caller
-// ends at once. A mutex that cannot be made for another reason does not stop the updater.
+// True when this is the only updater of the user: the lock is then held until the process ends
+// (never closed; Windows closes it with the process, and the file goes with it). False when
+// another updater holds it: then that process's own dialog (or message box), if visible, is
+// brought to the front, one debugger line is written, and the caller ends at once. A lock that
+// cannot be made, or that a program other than an updater holds, does not stop the updater.
 bool ClaimSingleInstance();

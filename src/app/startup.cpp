@@ -41,13 +41,13 @@ int StartInstance(HINSTANCE instance) {
   // leaving its own never ends COM in the process (nor the COM security that thread sets).
   CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   // CoInitializeSecurity, the removal's first step, holds for the whole process and only until
-  // COM first needs security (marshalling, an out-of-process call); later it fails with
-  // RPC_E_TOO_LATE. Nothing this thread does until the wait below touches a COM object (the
-  // window, the Language file through the profile reader, the dialog and its common controls),
-  // so the removal thread always comes first, as it did on this thread before. After the wait
-  // it has long been called: it runs at once, and the bound only matters for the scheduler's
-  // slow steps after it.
+  // COM first needs security; later it fails with RPC_E_TOO_LATE and the task stays. On Windows
+  // a thread's first window can bring in the input method and text services, which use COM, so
+  // no window is made until the removal has returned from that call (it takes microseconds; the
+  // bound keeps a removal thread that never gets there from holding start-up). The scheduler's
+  // slow steps after it still run alongside the windows.
   StartAutoLaunchTaskRemoval();
+  WaitForTaskRemovalSecurity(kTaskSecurityBoundMs);
 
   HWND window = CreateWindowExW(0, g_className, g_windowTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
                                 CW_USEDEFAULT, 0, nullptr, nullptr, instance, nullptr);
@@ -58,8 +58,8 @@ int StartInstance(HINSTANCE instance) {
     g_overrideTable = BuildOverrideTable();
     g_dialog = CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_UPDATER), g_mainWindow, UpdaterDialogProc, 0);
   }
-  // The task is gone before anything shows; a removal that hangs delays the dialog by the bound
-  // at most and finishes on its own.
+  // The task is gone before anything shows; a removal that hangs delays the dialog by the two
+  // bounds at most and finishes on its own.
   WaitForAutoLaunchTaskRemoval(kTaskRemovalBoundMs);
   if (!window) return 0;
   if (!g_dialog) {

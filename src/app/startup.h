@@ -16,9 +16,9 @@ ATOM RegisterMainClass(HINSTANCE instance);
 
 // The platform first (an unsupported one ends it before anything is made), then the one updater
 // of the user (a second start ends here, see ClaimSingleInstance), then the auto-launch task
-// removal on its own thread alongside the main window, the Language file and the dialog; the
-// dialog shows (or Update mode presses Download Now) once the removal has ended, or after
-// kTaskRemovalBoundMs. Returns 1 when the program is running, 0 when start-up failed (no window,
+// removal on its own thread: once it has set the COM security (or after kTaskSecurityBoundMs),
+// the main window, the Language file and the dialog alongside the rest of it; the dialog shows
+// (or Update mode presses Download Now) once the removal has ended, or after kTaskRemovalBoundMs. Returns 1 when the program is running, 0 when start-up failed (no window,
 // an unsupported platform or a second start: then nothing is shown and no shutdown runs).
 int StartInstance(HINSTANCE instance);
 

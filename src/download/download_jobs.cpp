@@ -115,11 +115,12 @@ void BeginInfoFileDownload() {
 
 static_assert(kLocationChars == kPathChars, "Location is read into the URL buffer");
 
-// A build with a public key fetches only a package that the signed Info file pins by Sha256:
-// the signature then covers the very bytes that run.
+// A build with a public key fetches only a package that the signed Info file pins by Sha256 and
+// bounds by Size: the signature then covers the very bytes that run, and how many may be stored.
 static const wchar_t* FindUnpinnedPackage() {
-  if (kInfoPublicKey[0] == L'\0' || g_platformValues.hasSha256) return nullptr;
-  return L"download refused: no Sha256 for the package\n";
+  if (kInfoPublicKey[0] == L'\0') return nullptr;
+  if (!g_platformValues.hasSha256) return L"download refused: no Sha256 for the package\n";
+  return g_platformValues.hasSize ? nullptr : L"download refused: no Size for the package\n";
 }
 
 // A Size that is there but unusable names no length to hold the package to: nothing is fetched.

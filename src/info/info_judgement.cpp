@@ -3,6 +3,8 @@
 
 #include "info/info_signature.h"
 
+void (*g_infoJudgementProbe)(const wchar_t* path) = nullptr;
+
 bool HasPlatformSection(const wchar_t* path, ULONGLONG fileBytes) {
   // Every name is made of the file's own characters and ends where its ']' or line ending was,
   // so the names of a file never take more characters than it has bytes, plus the list's end.
@@ -30,6 +32,7 @@ const wchar_t* ReadJudgedInfoFile(HANDLE held, const wchar_t* path, const wchar_
   if (!GetFileSizeEx(held, &size) || !HasPlatformSection(path, static_cast<ULONGLONG>(size.QuadPart))) {
     return L"Info file refused: no platform section\n";
   }
+  if (g_infoJudgementProbe) g_infoJudgementProbe(path);
   ReadPlatformValues(section, path, values);
   return nullptr;
 }

@@ -17,3 +17,8 @@ bool HasPlatformSection(const wchar_t* path, ULONGLONG fileBytes);
 // refusal as one debugger-output line (*values then empty), or null.
 const wchar_t* ReadJudgedInfoFile(HANDLE held, const wchar_t* path, const wchar_t* publicKey, const wchar_t* section,
                                   PlatformValues* values);
+
+// Test seam, null in the program: called by ReadJudgedInfoFile with the file's path while `held`
+// holds the accepted file, before its values are read, so that a test can probe the caller's hold.
+// Set before the thread that judges starts.
+extern void (*g_infoJudgementProbe)(const wchar_t* path);

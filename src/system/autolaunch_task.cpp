@@ -14,7 +14,8 @@
 
 const wchar_t kAutoLaunchTaskName[] = L"Execute Qentra For Auto Launcher Task";
 HANDLE g_taskRemovalThread = nullptr;
-void (*g_taskRemovalPause)() = nullptr;
+HANDLE g_taskSecurityReturned = nullptr;
+void (*g_taskRemovalPause)(TaskRemovalStep step) = nullptr;
 
 namespace {
 
@@ -45,8 +46,11 @@ HRESULT GetRootFolder(ITaskService* service, ITaskFolder** folder) {
 } // namespace
 
 int RemoveAutoLaunchTask() {
-  if (FAILED(CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_PKT_PRIVACY,
-                                  RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr))) {
+  if (g_taskRemovalPause) g_taskRemovalPause(kBeforeTaskSecurity);
+  HRESULT security = CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_PKT_PRIVACY,
+                                          RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
+  if (g_taskSecurityReturned) SetEvent(g_taskSecurityReturned);
+  if (FAILED(security)) {
     OutputDebugStringW(L"CoInitializeSecurity failed.\n");
     return 0;
   }
@@ -71,7 +75,7 @@ int RemoveAutoLaunchTask() {
     OutputDebugStringW(L"Cannot allocate the task name.\n");
     return 0;
   }
-  if (g_taskRemovalPause) g_taskRemovalPause();
+  if (g_taskRemovalPause) g_taskRemovalPause(kBeforeTaskDeletion);
   // A missing task, or one this user may not delete, is no concern of ours: the result is ignored.
   folder->DeleteTask(taskName.get(), 0);
   // The folder goes before the service: locals are destroyed in reverse order.
@@ -92,8 +96,16 @@ DWORD WINAPI TaskRemovalThread(void*) {
 } // namespace
 
 void StartAutoLaunchTaskRemoval() {
+  if (!g_taskSecurityReturned) g_taskSecurityReturned = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   g_taskRemovalThread = CreateThread(nullptr, 0, TaskRemovalThread, nullptr, 0, nullptr);
   if (!g_taskRemovalThread) RemoveAutoLaunchTask();
+}
+
+void WaitForTaskRemovalSecurity(DWORD boundMs) {
+  if (!g_taskRemovalThread) return; // it ran here and now
+  // The thread's end counts too; without the event, only the end (or the bound) can be seen.
+  HANDLE waits[2] = {g_taskRemovalThread, g_taskSecurityReturned};
+  WaitForMultipleObjects(g_taskSecurityReturned ? 2 : 1, waits, FALSE, boundMs);
 }
 
 void WaitForAutoLaunchTaskRemoval(DWORD boundMs) {

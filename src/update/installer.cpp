@@ -98,8 +98,9 @@ bool PublisherAccepted(HANDLE file) {
 // only when both hold. One handle holds it (no write or delete sharing) from before the first
 // check until it has ended, so it cannot be swapped in between. A refused package, or a
 // Sha256 that is not 64 hex digits, is deleted; so is any package in a build with a public key
-// when the Info file carried no Sha256. Returns false when the package must not run; *held is the
-// handle to keep until the start.
+// when the Info file carried no Sha256. Size, which such a build also requires, has no check
+// here: it bounds the transfer, which is over, and a matching Sha256 fixes the length anyway.
+// Returns false when the package must not run; *held is the handle to keep until the start.
 bool CheckPackage(HANDLE* held) {
   *held = nullptr;
   bool hashPinned = g_platformValues.hasSha256;

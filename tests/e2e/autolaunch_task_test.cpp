@@ -126,23 +126,29 @@ TEST_F(AutoLaunchTask, IsGoneOnceTheOfferShowsWithNoDiagnosticEitherWay) {
 // PlinthwareUpdaterSlowTask pauses its removal right before the deletion: for a fifth of the
 // bound, which start-up waits out, or until the test opens a gate, long past it, when the dialog
 // (in Update mode the check, here ending in the network-error box) comes once the bound is over
-// and the removal ends later on its own.
+// and the removal ends later on its own. Paused before CoInitializeSecurity instead, it holds
+// back every window: none is made while the test holds it for under a third of the bound
+// start-up gives that call, and held past that bound too, the dialog still comes.
 TEST_F(AutoLaunchTask, ASlowRemovalEndsBeforeTheOfferOrTheBoundShowsItAnyway) {
   std::wstring slowUpdater = e2e::SlowTaskUpdaterPath();
   ASSERT_FALSE(slowUpdater.empty()) << "PLINTHWARE_SLOW_TASK_UPDATER_EXE names no program";
   const std::wstring gateName = L"PlinthwareTestTaskGate", pausedName = L"PlinthwareTestTaskPaused";
-  // Start-up's bound of 2 s, and a margin for the window to show on a loaded machine; a bound
-  // longer by the margin fails.
-  const ULONGLONG kBoundMs = 2000, kMarginMs = 2000;
+  // Start-up's bounds of 2 s for the removal and 1 s for its security call, and a margin for the
+  // window to show on a loaded machine; bounds longer by the margin fail.
+  const ULONGLONG kBoundMs = 2000, kSecurityBoundMs = 1000, kMarginMs = 2000;
   struct Case {
     const char* name;
     const wchar_t* arguments;
+    const wchar_t* pauseAt; // L"security": before CoInitializeSecurity; empty: before the deletion
     const wchar_t* pauseMs;
-    bool gated; // held until the test opens the gate
+    bool gated;             // held until the test opens the gate
+    DWORD heldMs;           // the test opens it after this long; 0: only after the dialog came
   };
-  const Case cases[] = {{"paused within the bound", L"", L"400", false},
-                        {"held past the bound", L"", L"60000", true},
-                        {"Update mode, held past the bound", L"-update", L"60000", true}};
+  const Case cases[] = {{"paused within the bound", L"", L"", L"400", false, 0},
+                        {"held past the bound", L"", L"", L"60000", true, 0},
+                        {"Update mode, held past the bound", L"-update", L"", L"60000", true, 0},
+                        {"held before the security call, then let go", L"", L"security", L"60000", true, 300},
+                        {"held before the security call past both bounds", L"", L"security", L"60000", true, 0}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ASSERT_TRUE(RegisterTask());
@@ -150,6 +156,7 @@ TEST_F(AutoLaunchTask, ASlowRemovalEndsBeforeTheOfferOrTheBoundShowsItAnyway) {
     ScopedHandle paused(CreateEventW(nullptr, TRUE, FALSE, pausedName.c_str()));
     ASSERT_TRUE(gate.get() != nullptr && paused.get() != nullptr);
     driver::LaunchOptions options = e2e::UpdaterOptions(c.arguments, slowUpdater);
+    options.environment.push_back({L"PLINTHWARE_TEST_TASK_PAUSE_AT", c.pauseAt, false});
     options.environment.push_back({L"PLINTHWARE_TEST_TASK_PAUSE_MS", c.pauseMs, false});
     options.environment.push_back({L"PLINTHWARE_TEST_TASK_PAUSED", pausedName, false});
     if (c.gated) options.environment.push_back({L"PLINTHWARE_TEST_TASK_GATE", gateName, false});
@@ -158,12 +165,18 @@ TEST_F(AutoLaunchTask, ASlowRemovalEndsBeforeTheOfferOrTheBoundShowsItAnyway) {
     ASSERT_TRUE(updater.WaitUntil([&] { return WaitForSingleObject(paused.get(), 0) == WAIT_OBJECT_0; }, e2e::kShowMs))
         << updater.Describe();
     ULONGLONG pausedAt = GetTickCount64();
+    if (c.heldMs) {
+      EXPECT_FALSE(updater.WaitUntil([&] { return updater.AnyWindowEverMade(); }, c.heldMs))
+          << "a window was made before CoInitializeSecurity returned\n" << updater.Describe();
+      SetEvent(gate.get());
+    }
     HWND shown = *c.arguments ? updater.WaitForMessageBox(e2e::kShowMs) : updater.WaitForVisibleDialog(e2e::kShowMs);
     ULONGLONG elapsed = GetTickCount64() - pausedAt;
     ASSERT_NE(nullptr, shown) << updater.Describe();
     HRESULT whenShown = LookUpScheduledTask(kTaskName);
-    if (c.gated) {
-      EXPECT_LT(elapsed, kBoundMs + kMarginMs) << "start-up waited past its bound";
+    if (c.gated && !c.heldMs) {
+      ULONGLONG bounds = kBoundMs + (*c.pauseAt ? kSecurityBoundMs : 0);
+      EXPECT_LT(elapsed, bounds + kMarginMs) << "start-up waited past its bounds";
       EXPECT_EQ(S_OK, whenShown) << "the held removal deleted the task";
       SetEvent(gate.get());
       EXPECT_TRUE(WaitUntilTaskIsGone(e2e::kEndMs)) << "the removal did not finish on its own";

@@ -1,7 +1,8 @@
 // Signed Info files end to end: PlinthwareUpdaterSigned.exe (built with the test-only public key)
 // against the test web server (fixture `http_server`) and the real NSIS packages. A file signed
-// with the test-only key installs the package it pins by Sha256; every other file ends in a box at
-// once with no package run; the default build reads the same signed file as any other.
+// with the test-only key installs the package it pins by Sha256 and bounds by Size; every other
+// file ends in a box at once with no package run; the default build reads the same signed file as
+// any other.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -32,12 +33,20 @@ using testing_support::WriteBytes;
 const char kInfoPath[] = "/plinthware/vrel_info.ini";
 const char kPackagePath[] = "/e2e-tests/vrel_setup.exe";
 
-// Wine reports Windows 7 (6.1 workstation) when no version is set for the program.
-std::string InfoFile(const std::string& sha256) {
+// Wine reports Windows 7 (6.1 workstation) when no version is set for the program. An empty
+// value leaves its key out.
+std::string InfoFile(const std::string& sha256, const std::string& size) {
   std::string text = std::string("[platform_win7]\r\nVersion=1.0.0.6\r\nLocation=http://download.orvane.com") +
                      kPackagePath + "\r\nInstConfig=vrel_setup.exe /S\r\n";
   if (!sha256.empty()) text += "Sha256=" + sha256 + "\r\n";
+  if (!size.empty()) text += "Size=" + size + "\r\n";
   return text;
+}
+
+// The length of the file at `path` as a Size value; empty when it cannot be read.
+std::string SizeOf(const std::wstring& path) {
+  std::string bytes = ReadBytes(path);
+  return bytes.empty() ? std::string() : std::to_string(bytes.size());
 }
 
 void Collect(void* context, const wchar_t* text) { *static_cast<std::wstring*>(context) += text; }
@@ -63,6 +72,7 @@ protected:
     ASSERT_FALSE(defaultUpdater_.empty()) << "PLINTHWARE_DEFAULT_UPDATER_EXE is not set";
     ASSERT_FALSE(testKey_.empty()) << "PLINTHWARE_TEST_INFO_KEY_FILE is not set";
     ASSERT_EQ(64u, package_.size()) << "cannot hash the package";
+    ASSERT_FALSE(size6_.empty() || size7_.empty()) << "cannot read the packages";
     ASSERT_TRUE(e2e::RemoveCompanion());
     ASSERT_TRUE(installed_.set());
     e2e::DeleteInstallMarker();
@@ -103,6 +113,8 @@ protected:
   std::wstring defaultUpdater_ = FromEnvironment(L"PLINTHWARE_DEFAULT_UPDATER_EXE");
   std::wstring testKey_ = FromEnvironment(L"PLINTHWARE_TEST_INFO_KEY_FILE");
   std::string package_ = e2e::Sha256Hex(PackageFile(L"vrel_setup_1.0.0.6.exe"));
+  std::string size6_ = SizeOf(PackageFile(L"vrel_setup_1.0.0.6.exe"));
+  std::string size7_ = SizeOf(PackageFile(L"vrel_setup_1.0.0.7.exe"));
 };
 
 // keygen's key file holds X || Y || d: the public key is its first 64 bytes.
@@ -116,8 +128,8 @@ std::wstring PublicKeyOf(const std::wstring& keyPath) {
 // The round trip: InfoCheck signs and verifies, the signed build installs, and so does the
 // default build, for which the signature line is one more INI comment.
 TEST_F(SignedInfo, ASignedFilePinningItsPackageInstallsWithEitherBuild) {
-  std::string info = Signed(InfoFile(package_), testKey_);
-  ASSERT_EQ(0u, info.find(InfoFile(package_))) << info;
+  std::string info = Signed(InfoFile(package_, size6_), testKey_);
+  ASSERT_EQ(0u, info.find(InfoFile(package_, size6_))) << info;
   {
     std::wstring path = folder_.file(L"check.ini");
     ASSERT_TRUE(WriteBytes(path, info));
@@ -181,7 +193,7 @@ TEST_F(SignedInfo, EveryOtherFileEndsAtOnceWithNothingRun) {
     Output out = {Collect, &report};
     ASSERT_EQ(kCheckPassed, KeygenCommand(otherKey.c_str(), out)) << driver::Utf8(report);
   }
-  const std::string pinned = InfoFile(package_);
+  const std::string pinned = InfoFile(package_, size6_);
   const std::string good = Signed(pinned, testKey_);
   const size_t line = pinned.size(); // where the signature line begins
   std::string flipped = good;
@@ -207,9 +219,12 @@ TEST_F(SignedInfo, EveryOtherFileEndsAtOnceWithNothingRun) {
       {"a line added after the signature", good + "Version=9.9.9.9\r\n", p6, kNoSignature, kNetworkError, false, false,
        nullptr},
       {"bytes after the signature", good + "x", p6, kNoSignature, kNetworkError, false, false, nullptr},
-      {"Sha256 missing", Signed(InfoFile(""), testKey_), p6, "download refused: no Sha256 for the package",
+      {"Sha256 missing", Signed(InfoFile("", size6_), testKey_), p6, "download refused: no Sha256 for the package",
        kNetworkError, false, true, nullptr},
-      {"a package that does not match Sha256", good, L"vrel_setup_1.0.0.7.exe",
+      // Without Size nothing bounds a package sent without a length until its end.
+      {"Size missing", Signed(InfoFile(package_, ""), testKey_), p6, "download refused: no Size for the package",
+       kNetworkError, false, true, nullptr},
+      {"a package that does not match Sha256", Signed(InfoFile(package_, size7_), testKey_), L"vrel_setup_1.0.0.7.exe",
        "package refused: Sha256 does not match", kInstallFailed, true, true, nullptr},
       {"2 MiB", large, p6, kTooLarge, kNetworkError, false, false, nullptr},
       {"2 MiB chunked", large, p6, kTooLarge, kNetworkError, false, false, "chunked 65536 0.02"},
@@ -290,7 +305,9 @@ TEST_F(SignedInfo, OnlyTheValuesJudgedWithTheInfoFileAreUsed) {
                       {"default build, replaced while offered", false, kReplaceWhileOffered}};
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    const std::string info = row.signedBuild ? Signed(InfoFile(package_), testKey_) : InfoFile(package_);
+    // Size is the package served, so that only its Sha256 refuses it.
+    const std::string info =
+        row.signedBuild ? Signed(InfoFile(package_, size7_), testKey_) : InfoFile(package_, size7_);
     ASSERT_TRUE(served_.Serve(kInfoPath, info) && WriteBytes(folder_.file(L"judged.ini"), info));
     ASSERT_TRUE(served_.ServeFile(kOtherPath, served));
     ASSERT_TRUE(served_.ServeFile(kPackagePath, served));

@@ -1,6 +1,8 @@
 // Linked into PlinthwareUpdaterSlowTask only, a test build of the updater: makes its auto-launch
-// task removal slow, as a busy Task Scheduler service would, right before the deletion.
+// task removal slow, as a busy Task Scheduler service would, right before the deletion (or, as a
+// thread the system has not run yet would be, before its first step).
 //   PLINTHWARE_TEST_TASK_PAUSE_MS  how long the removal pauses (default 0)
+//   PLINTHWARE_TEST_TASK_PAUSE_AT  "security": before CoInitializeSecurity instead
 //   PLINTHWARE_TEST_TASK_GATE      optional: the name of an event that ends the pause early when set
 //   PLINTHWARE_TEST_TASK_PAUSED    optional: the name of an event set as the pause begins
 #include <windows.h>
@@ -9,9 +11,12 @@
 
 namespace {
 
-void PauseRemoval() {
+void PauseRemoval(TaskRemovalStep step) {
   wchar_t value[64] = {};
-  DWORD length = GetEnvironmentVariableW(L"PLINTHWARE_TEST_TASK_PAUSE_MS", value, ARRAYSIZE(value));
+  DWORD length = GetEnvironmentVariableW(L"PLINTHWARE_TEST_TASK_PAUSE_AT", value, ARRAYSIZE(value));
+  bool atSecurity = length > 0 && length < ARRAYSIZE(value) && lstrcmpW(value, L"security") == 0;
+  if (atSecurity != (step == kBeforeTaskSecurity)) return;
+  length = GetEnvironmentVariableW(L"PLINTHWARE_TEST_TASK_PAUSE_MS", value, ARRAYSIZE(value));
   DWORD pauseMs = length > 0 && length < ARRAYSIZE(value) ? static_cast<DWORD>(_wtoi(value)) : 0;
   wchar_t gate[128] = {};
   length = GetEnvironmentVariableW(L"PLINTHWARE_TEST_TASK_GATE", gate, ARRAYSIZE(gate));

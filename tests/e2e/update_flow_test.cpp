@@ -4,8 +4,14 @@
 // first run through the download, the installation and the restart offer; the spellings of the
 // switch, and the Info-file section each workstation platform reads. The installer package served
 // is qentraSvc.exe, which records its command line and exits with 0.
+#include <windows.h>
+#include <sddl.h>
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "base/owners.h"
 #include "e2e/e2e_support.h"
 #include "e2e/served_files.h"
 
@@ -28,6 +34,35 @@ struct Visibility {
   int id;
   bool visible;
 };
+
+// A minimised window of this test owned by a hidden one with the updater's class and title: what
+// any program could make to be raised in the updater's place. Ends with the test program.
+HWND MakeDecoy() {
+  HINSTANCE instance = GetModuleHandleW(nullptr);
+  WNDCLASSW windowClass = {0, DefWindowProcW, 0, 0, instance, nullptr, nullptr, nullptr, nullptr, L"VELTRANA"};
+  RegisterClassW(&windowClass);
+  HWND main = CreateWindowExW(0, L"VELTRANA", L"veltrana", 0, 0, 0, 99, 99, nullptr, nullptr, instance, nullptr);
+  HWND owned = CreateWindowExW(0, L"VELTRANA", L"", WS_OVERLAPPEDWINDOW, 0, 0, 99, 99, main, nullptr, instance,
+                               nullptr);
+  ShowWindow(owned, SW_SHOWMINNOACTIVE);
+  return IsIconic(owned) ? owned : nullptr;
+}
+
+// "Global\PlinthwareUpdater-" and this user's SID: the name an updater once claimed, which any
+// user may create first.
+std::wstring SquattedName() {
+  HANDLE token = nullptr;
+  alignas(TOKEN_USER) BYTE user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE] = {};
+  DWORD size = 0;
+  wchar_t* sid = nullptr;
+  bool read = OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
+              GetTokenInformation(token, TokenUser, user, sizeof user, &size) &&
+              ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, &sid);
+  if (token) CloseHandle(token);
+  std::wstring name = read ? L"Global\\PlinthwareUpdater-" + std::wstring(sid) : L"";
+  LocalFree(sid);
+  return name;
+}
 
 class UpdateFlow : public testing::Test {
 protected:
@@ -172,13 +207,22 @@ TEST_F(UpdateFlow, FirstRunDownloadsInstallsAndOffersTheRestart) {
   HWND dialog = updater_.WaitForVisibleDialog(e2e::kShowMs);
   ASSERT_NE(nullptr, dialog) << "no Offer screen\n" << updater_.Describe();
   // A second start while the Offer shows, in Update mode (which fetches at once), ends at once
-  // with 0 and fetches nothing; this one still installs.
+  // with 0 and fetches nothing; this one still installs. It restores this updater's minimised
+  // dialog, never a window of another program made to look like it.
+  HWND decoy = MakeDecoy();
+  ASSERT_NE(nullptr, decoy);
+  ShowWindow(dialog, SW_MINIMIZE);
   std::wstring second = L"\"" + e2e::UpdaterPath() + L"\" -update";
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
   ASSERT_TRUE(CreateProcessW(nullptr, &second[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
-  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.hProcess, e2e::kAtOnceMs)) << "the second start still runs";
+  // Served meanwhile: the decoy's thread is this one.
+  EXPECT_TRUE(updater_.WaitUntil([&] { return WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0; },
+                                 e2e::kAtOnceMs))
+      << "the second start still runs";
+  EXPECT_FALSE(IsIconic(dialog)) << "the running updater's dialog was not brought forward";
+  EXPECT_TRUE(IsIconic(decoy)) << "another program's window was brought forward";
   DWORD exitCode = 1;
   GetExitCodeProcess(process.hProcess, &exitCode);
   TerminateProcess(process.hProcess, 1); // when it still runs
@@ -196,6 +240,45 @@ TEST_F(UpdateFlow, FirstRunDownloadsInstallsAndOffersTheRestart) {
   ASSERT_TRUE(updater_.WaitForFocus(driver::kRestartNow, e2e::kAnswerMs)) << updater_.Describe();
   ASSERT_TRUE(updater_.PressKey(VK_ESCAPE));
   ExpectOrderlyEnd(true);
+}
+
+// What another user or a process of lower integrity can hold does not stop a start: the name an
+// updater once claimed, made first with a NULL DACL (as another user's object would be, opened
+// rather than refused), and the lock file held open by a program that lets no one read it, or
+// that names as its holder a process not running (this test's ID with another creation time), as
+// a process could that opened a leftover lock for reading. Wine has one user and no integrity
+// levels, so this test holds them itself; that another user cannot reach the user's temporary
+// folder at all, nor a process of lower integrity create the lock in it, only Windows can show.
+TEST_F(UpdateFlow, WhatOthersCanHoldDoesNotStopTheStart) {
+  SECURITY_DESCRIPTOR everyone = {};
+  ASSERT_TRUE(InitializeSecurityDescriptor(&everyone, SECURITY_DESCRIPTOR_REVISION) &&
+              SetSecurityDescriptorDacl(&everyone, TRUE, nullptr, FALSE));
+  SECURITY_ATTRIBUTES attributes = {sizeof attributes, &everyone, FALSE};
+  const DWORD record[3] = {GetCurrentProcessId(), 1, 0}; // this test's ID, created at another time
+  const struct {
+    const char* name;
+    bool lock;   // else the name
+    DWORD share; // what the lock's holder shares
+  } rows[] = {{"the name, made first with a NULL DACL", false, 0},
+              {"the lock, held sharing nothing", true, 0},
+              {"the lock, naming another process as holder", true, FILE_SHARE_READ}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    DWORD written = 0;
+    ScopedHandle held(!row.lock ? CreateMutexW(&attributes, TRUE, SquattedName().c_str())
+                                : CreateFileW(TempFile(L"PlinthwareUpdater.lock").c_str(), GENERIC_WRITE | DELETE,
+                                              row.share, nullptr, CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+    ASSERT_TRUE(!row.lock ? held.get() != nullptr : WriteFile(held.get(), record, sizeof record, &written, nullptr));
+    driver::UpdaterProcess updater;
+    ASSERT_TRUE(updater.Start(e2e::UpdaterOptions())) << driver::Utf8(updater.startError());
+    ASSERT_NE(nullptr, updater.WaitForVisibleDialog(e2e::kShowMs)) << "the start was stopped\n" << updater.Describe();
+    std::vector<std::string> messages = updater.DebugMessages();
+    EXPECT_EQ(row.lock, std::count(messages.begin(), messages.end(),
+                                   "the updater lock is held by another program: running without it\n"))
+        << updater.Describe();
+    ASSERT_TRUE(updater.PostMainCommand(driver::kExitCommand));
+    ASSERT_TRUE(updater.WaitForExit(e2e::kEndMs)) << "still running\n" << updater.Describe();
+  }
 }
 
 // The switch is "-update" in any letter case, and only as the first argument.

@@ -51,6 +51,14 @@ bool WriteBytes(const std::wstring& path, const std::string& bytes) {
   return ok && written == bytes.size();
 }
 
+DWORD FullSharingOpenError(const std::wstring& path, DWORD access) {
+  HANDLE file = CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return GetLastError();
+  CloseHandle(file);
+  return 0;
+}
+
 bool WriteUtf16File(const std::wstring& path, const std::wstring& text) {
   std::string bytes("\xFF\xFE", 2);
   bytes.append(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));

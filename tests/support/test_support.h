@@ -27,6 +27,9 @@ bool WriteBytes(const std::wstring& path, const std::string& bytes);
 bool WriteUtf16File(const std::wstring& path, const std::wstring& text); // with a byte-order mark
 std::string ReadBytes(const std::wstring& path);
 bool FileExists(const std::wstring& path);
+// The error of opening `path` for `access` (GENERIC_WRITE, DELETE) with full sharing; 0 when it
+// opens. Such an open fails only where an open handle shares no such access.
+DWORD FullSharingOpenError(const std::wstring& path, DWORD access);
 void DeleteTree(const std::wstring& path);
 
 std::string Narrow(const std::wstring& text); // UTF-8, for failure messages

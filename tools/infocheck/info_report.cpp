@@ -163,7 +163,9 @@ void CheckSize(const CheckOptions& options, const Output& out, Section* section,
   if (!ReadInfoSize(section->name, options.infoPath, text, &bytes)) {
     Print(out, L"  Size        (none)\n");
     if (packageBytes) Print(out, L"              the package's would be %llu\n", *packageBytes);
-    if (!hasSha256) {
+    if (options.publicKey) {
+      Problem(out, section, L"no Size: a build with a public key downloads nothing");
+    } else if (!hasSha256) {
       Print(out, L"  WARNING: neither Sha256 nor Size: a package sent without a length cannot be checked for "
                  L"completeness\n");
     }

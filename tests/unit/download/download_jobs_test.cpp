@@ -15,6 +15,7 @@
 #include "download/watchdog.h"
 #include "download_harness.h"
 #include "res/resource.h"
+#include "info/info_judgement.h"
 #include "info/platform.h"
 
 using namespace download_testing;
@@ -112,6 +113,7 @@ protected:
     InterlockedExchange(&g_workflowStage, kStageIdle);
   }
   void TearDown() override {
+    g_infoJudgementProbe = nullptr;
     WatchdogStop();
     g_watchdogTimeoutMs = kRealTimeoutMs;
     InterlockedExchange(&g_cancelFlag, 0);
@@ -256,6 +258,16 @@ TEST_F(DownloadTest, UnwritableDestinationFailsAtOnce) {
   }
 }
 
+// What the Download thread's own hold on the judged Info file refuses, seen from inside it.
+volatile LONG g_probes = 0;
+volatile DWORD g_probeWriteError = 0, g_probeDeleteError = 0;
+
+void ProbeJudgedInfoFile(const wchar_t* path) {
+  g_probeWriteError = testing_support::FullSharingOpenError(path, GENERIC_WRITE);
+  g_probeDeleteError = testing_support::FullSharingOpenError(path, DELETE);
+  InterlockedIncrement(&g_probes);
+}
+
 TEST_F(DownloadTest, InfoFileLandsInTheTemporaryFolderOverAnEarlierOne) {
   const std::string content = "[platform_winxp]\r\nVersion=1.2.3.4\r\n";
   Publish(InfoFileUrlPath(), content);
@@ -263,6 +275,8 @@ TEST_F(DownloadTest, InfoFileLandsInTheTemporaryFolderOverAnEarlierOne) {
   SetWindowTextW(GetDlgItem(windows_.dialog(), IDC_UPDATER_LABEL), L"label");
   InterlockedExchange(&g_cancelFlag, 1);
 
+  InterlockedExchange(&g_probes, 0);
+  g_infoJudgementProbe = ProbeJudgedInfoFile;
   BeginInfo();
   EXPECT_EQ(0, g_cancelFlag);
   EXPECT_EQ(kStageInfoFile, g_workflowStage);
@@ -272,6 +286,11 @@ TEST_F(DownloadTest, InfoFileLandsInTheTemporaryFolderOverAnEarlierOne) {
   EXPECT_EQ(temp_.path() + L"vrel_info", std::wstring(g_infoFilePath));
   ASSERT_NE(MAXDWORD, AwaitCode(kAtOnceMs)) << capture_.joined();
   EXPECT_EQ("2", windows_.Codes());
+  // From its judgement until its values are read, the thread's own handle lets no one write or
+  // delete the file, whatever they share.
+  EXPECT_EQ(1, g_probes);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), g_probeWriteError) << "written while judged";
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), g_probeDeleteError) << "deletable while judged";
   EXPECT_EQ(content, ReadBytes(temp_.path() + L"vrel_info"));
   EXPECT_TRUE(capture_.WaitFor("BINDSTATUS_ENDDOWNLOADDATA\n", 5000)) << capture_.joined();
 }

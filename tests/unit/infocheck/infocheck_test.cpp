@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "info_report.h"
+#include "info_signing.h"
 #include "support/test_support.h"
 #include "support/trusted_root.h"
 #include "info/package_check.h"
@@ -76,6 +77,7 @@ struct Row {
   const char* expected; // a line the report must hold
   bool relative = false; // the Info file and the package named relative to the current folder
   std::string size = "";
+  bool signedWithKey = false; // signed, and checked as a build with that public key would
 };
 
 class InfoCheckTest : public ::testing::Test {
@@ -149,17 +151,34 @@ TEST_F(InfoCheckTest, JudgesEachValueAsTheUpdaterWould) {
       // As the README writes it; a bare name given to the profile functions means the Windows folder.
       {"relative paths", "1.0.0.6", kGoodLocation, kGoodCommand, "PACKAGE", L"1.0.0.5", 0, "matches the package",
        true},
+      // A build with a public key bounds the package by Size as well as pinning it by Sha256.
+      {"signed with Sha256 and Size", "1.0.0.6", kGoodLocation, kGoodCommand, "PACKAGE", nullptr, 0,
+       "signature verified", false, "14", true},
+      {"signed without Size", "1.0.0.6", kGoodLocation, kGoodCommand, "PACKAGE", nullptr, 1,
+       "PROBLEM: no Size: a build with a public key downloads nothing", false, "", true},
   };
+  const std::wstring keyPath = dir_.file(L"info.key");
+  std::wstring keygenReport;
+  ASSERT_EQ(kCheckPassed, KeygenCommand(keyPath.c_str(), Output{Collect, &keygenReport})) << Narrow(keygenReport);
+  const std::wstring marker = L"-DPLINTHWARE_INFO_PUBLIC_KEY=";
+  const size_t keyAt = keygenReport.find(marker) + marker.size();
+  const std::wstring publicKey = keygenReport.substr(keyAt, keygenReport.find(L'\n', keyAt) - keyAt);
   wchar_t folder[MAX_PATH] = {};
   ASSERT_NE(0u, GetCurrentDirectoryW(MAX_PATH, folder));
   for (const Row& row : rows) {
     std::string section = Values(row.version, row.location, row.instConfig, Digest(row.sha256), row.size);
     std::wstring info = Write(Section("platform_win8", section) + Section("platform_win7", section));
+    std::wstring signReport;
+    if (row.signedWithKey) {
+      ASSERT_EQ(kCheckPassed, SignCommand(info.c_str(), keyPath.c_str(), Output{Collect, &signReport}))
+          << Narrow(signReport);
+    }
     if (row.relative) {
       ASSERT_TRUE(SetCurrentDirectoryW(dir_.path().c_str()));
     }
     CheckRun run = row.relative ? Check(L"vrel_info.ini", L"vrel_setup.exe", row.previous)
-                                : Check(info, package_.c_str(), row.previous);
+                                : Check(info, package_.c_str(), row.previous,
+                                        row.signedWithKey ? publicKey.c_str() : nullptr);
     SetCurrentDirectoryW(folder);
     std::string report = Narrow(run.report);
     EXPECT_EQ(row.code, run.code) << row.name << "\n" << report;

@@ -18,6 +18,7 @@
 
 namespace {
 
+using testing_support::FullSharingOpenError;
 using testing_support::Narrow;
 using testing_support::ReadBytes;
 using testing_support::TempDir;
@@ -28,7 +29,8 @@ void Collect(void* context, const wchar_t* text) { *static_cast<std::wstring*>(c
 
 const char kInfo[] =
     "[platform_win8]\r\nVersion=1.0.0.6\r\nLocation=http://download.orvane.com/plinthware/vrel_setup.exe\r\n"
-    "InstConfig=vrel_setup.exe /S\r\nSha256=40fa264148fd4b9e9bea4447cc4504f68832044997ab4921af95356d05556031\r\n";
+    "InstConfig=vrel_setup.exe /S\r\nSha256=40fa264148fd4b9e9bea4447cc4504f68832044997ab4921af95356d05556031\r\n"
+    "Size=48213\r\n";
 
 class SignatureTest : public ::testing::Test {
 protected:
@@ -192,7 +194,8 @@ TEST_F(SignatureTest, AFixedSignedFileKeepsItsVerdict) {
       ScopedHandle held(OpenHeldFile(info_.c_str()));
       ASSERT_TRUE(WriteBytes(dir_.file(L"other"), kInfo));
       EXPECT_FALSE(MoveFileExW(dir_.file(L"other").c_str(), info_.c_str(), MOVEFILE_REPLACE_EXISTING));
-      EXPECT_FALSE(WriteBytes(info_, kInfo));
+      // Probed as any other program would, sharing everything: refused only by what the hold shares.
+      EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), FullSharingOpenError(info_, GENERIC_WRITE));
       EXPECT_FALSE(DeleteFileW(info_.c_str()));
       PlatformValues values;
       refusal = ReadJudgedInfoFile(held.get(), info_.c_str(), PLINTHWARE_TEST_INFO_PUBLIC_KEY, L"platform_win8", &values);
@@ -214,7 +217,7 @@ TEST_F(SignatureTest, SizeLimitHoldsWithoutAKeyToo) {
   EXPECT_EQ(nullptr, FindInfoFileRefusal(info_.c_str(), nullptr));
 }
 
-TEST_F(SignatureTest, InfoCheckWithTheKeyDemandsSignatureAndSha256) {
+TEST_F(SignatureTest, InfoCheckWithTheKeyDemandsSignatureSha256AndSize) {
   std::string unpinned = "[platform_win8]\r\nVersion=1.0.0.6\r\nLocation=http://a.example/s.exe\r\n";
   Signed(unpinned, keyPath_);
   std::wstring report;
@@ -223,6 +226,7 @@ TEST_F(SignatureTest, InfoCheckWithTheKeyDemandsSignatureAndSha256) {
   EXPECT_EQ(kCheckProblems, CheckInfoFile(options, out)) << Narrow(report);
   EXPECT_NE(std::wstring::npos, report.find(L"signature verified")) << Narrow(report);
   EXPECT_NE(std::wstring::npos, report.find(L"no Sha256")) << Narrow(report);
+  EXPECT_NE(std::wstring::npos, report.find(L"PROBLEM: no Size")) << Narrow(report);
 
   ASSERT_TRUE(WriteBytes(info_, kInfo));
   report.clear();
