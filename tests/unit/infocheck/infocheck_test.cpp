@@ -448,10 +448,13 @@ std::wstring FromEnvironment(const wchar_t* name) {
 TEST_F(InfoCheckTest, NamesThePackagesSignerAndWhetherAPinnedBuildTakesIt) {
   std::wstring certs = FromEnvironment(L"PLINTHWARE_TEST_CERTS_DIR");
   std::wstring packages = FromEnvironment(L"PLINTHWARE_PACKAGES_DIR");
+  // make dist's updater, signed with the publisher's certificate (tests/dist).
+  std::wstring release = FromEnvironment(L"PLINTHWARE_SIGNED_RELEASE_DIR") + L"\\PlinthwareUpdater.exe";
   if (certs.empty()) GTEST_SKIP() << "no test certificates (openssl or osslsigncode was missing at build time)";
   ASSERT_FALSE(packages.empty()) << "PLINTHWARE_PACKAGES_DIR is not set";
   for (wchar_t& c : certs) c = c == L'/' ? L'\\' : c;
   for (wchar_t& c : packages) c = c == L'/' ? L'\\' : c;
+  for (wchar_t& c : release) c = c == L'/' ? L'\\' : c;
   testing_support::ScopedTrustedRoot root(certs + L"\\root.der");
   ASSERT_TRUE(root.trusted());
   std::wstring info = Write(Section("platform_win8", Values("1.0.0.6", kGoodLocation, kGoodCommand, "")));
@@ -461,7 +464,7 @@ TEST_F(InfoCheckTest, NamesThePackagesSignerAndWhetherAPinnedBuildTakesIt) {
   std::wstring publisherKey = Widen(keys.substr(keys.find("L\"") + 2, kSha256TextChars));
   const struct {
     const char* name;
-    const wchar_t* package;
+    const wchar_t* package;  // in the packages folder, or a full path
     const wchar_t* publisher;
     bool rootTrusted;
     int code;
@@ -476,6 +479,8 @@ TEST_F(InfoCheckTest, NamesThePackagesSignerAndWhetherAPinnedBuildTakesIt) {
        L"other publisher (0x800B010F)"},
       {"a prefix of the name", L"vrel_setup_1.0.0.6_publisher.exe", L"Plinthware Test", true, 1, kPin,
        L"other publisher (0x800B010F)"},
+      {"the release's updater", release.c_str(), kPin, true, 0, kPin,
+       L"signature verified, the publisher \"Plinthware Test Publisher\" matches"},
       {"unsigned", L"vrel_setup_1.0.0.6.exe", kPin, true, 1, L"(none)", L"no signature (0x800B0100)"},
       {"expired leaf", L"vrel_setup_1.0.0.6_expired.exe", kPin, true, 1, kPin, L"expired (0x800B0101)"},
       {"root not trusted", L"vrel_setup_1.0.0.6_publisher.exe", kPin, false, 1, kPin,
@@ -486,8 +491,8 @@ TEST_F(InfoCheckTest, NamesThePackagesSignerAndWhetherAPinnedBuildTakesIt) {
     if (!row.rootTrusted) {
       ASSERT_TRUE(root.Untrust());
     }
-    CheckRun run = RunProgram(L"\"" + info + L"\" --package \"" + packages + L"\\" + row.package + L"\" --publisher \"" +
-                              row.publisher + L"\"");
+    std::wstring package = row.package[1] == L':' ? row.package : packages + L"\\" + row.package;
+    CheckRun run = RunProgram(L"\"" + info + L"\" --package \"" + package + L"\" --publisher \"" + row.publisher + L"\"");
     std::string report = Narrow(run.report);
     EXPECT_EQ(row.code, run.code) << row.name << "\n" << report;
     EXPECT_NE(std::wstring::npos, run.report.find(std::wstring(L"Package signer  ") + row.signer + L"\n"))
