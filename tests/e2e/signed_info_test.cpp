@@ -16,7 +16,6 @@
 #include "info_report.h"
 #include "info_signing.h"
 #include "package/package_record.h"
-#include "info/info_freshness.h"
 #include "info/info_signature.h"
 
 namespace {
@@ -30,6 +29,7 @@ using e2e::FromEnvironment;
 using e2e::TempFile;
 using e2e::PackageFile;
 
+using testing_support::ExpiresIn;
 using testing_support::ReadBytes;
 using testing_support::WriteBytes;
 
@@ -190,15 +190,6 @@ LONGLONG KeptSerial() {
   return static_cast<LONGLONG>(value);
 }
 
-// `days` from now in the form of Expires.
-std::string ExpiresIn(int days) {
-  FILETIME clock = {};
-  GetSystemTimeAsFileTime(&clock);
-  LONGLONG now = static_cast<LONGLONG>((static_cast<ULONGLONG>(clock.dwHighDateTime) << 32) | clock.dwLowDateTime);
-  wchar_t text[kInfoTimeChars] = {};
-  FormatInfoTime(static_cast<ULONGLONG>(now + days * 86400LL * 10000000LL), text);
-  return driver::Utf8(text);
-}
 
 // One Info file after another as a user meets them, in Update mode with the offered version
 // installed: a file accepted ends in "You are using the latest version.", a refused one in the

@@ -3,6 +3,8 @@
 
 #include <shellapi.h>
 
+#include "info/info_freshness.h"
+
 namespace testing_support {
 
 TempDir::TempDir() {
@@ -194,6 +196,15 @@ void DebugOutputCapture::Clear() {
   EnterCriticalSection(&lock_);
   messages_.clear();
   LeaveCriticalSection(&lock_);
+}
+
+std::string ExpiresIn(int days) {
+  FILETIME clock = {};
+  GetSystemTimeAsFileTime(&clock);
+  LONGLONG now = static_cast<LONGLONG>((static_cast<ULONGLONG>(clock.dwHighDateTime) << 32) | clock.dwLowDateTime);
+  wchar_t text[kInfoTimeChars] = {};
+  FormatInfoTime(static_cast<ULONGLONG>(now + days * 86400LL * 10000000LL), text);
+  return Narrow(text);
 }
 
 } // namespace testing_support

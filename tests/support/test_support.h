@@ -33,6 +33,8 @@ DWORD FullSharingOpenError(const std::wstring& path, DWORD access);
 void DeleteTree(const std::wstring& path);
 
 std::string Narrow(const std::wstring& text); // UTF-8, for failure messages
+// `days` from now in the form of an Info file's Expires (whole seconds: the fraction cut).
+std::string ExpiresIn(int days);
 std::wstring Widen(const std::string& text);  // from UTF-8
 
 // The folder of the running test program, with no trailing backslash.

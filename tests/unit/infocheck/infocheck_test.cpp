@@ -12,11 +12,11 @@
 #include "info_signing.h"
 #include "support/test_support.h"
 #include "support/trusted_root.h"
-#include "info/info_freshness.h"
 #include "info/package_check.h"
 
 namespace {
 
+using testing_support::ExpiresIn;
 using testing_support::Narrow;
 using testing_support::TempDir;
 using testing_support::Widen;
@@ -231,15 +231,6 @@ TEST_F(InfoCheckTest, RefusesWhatItCannotRead) {
   EXPECT_NE(std::wstring::npos, previous.report.find(L"not a version")) << Narrow(previous.report);
 }
 
-// `days` from now as Expires takes it (whole seconds: the fraction cut).
-std::string ExpiresIn(int days) {
-  FILETIME clock = {};
-  GetSystemTimeAsFileTime(&clock);
-  LONGLONG now = static_cast<LONGLONG>((static_cast<ULONGLONG>(clock.dwHighDateTime) << 32) | clock.dwLowDateTime);
-  wchar_t text[kInfoTimeChars] = {};
-  FormatInfoTime(static_cast<ULONGLONG>(now + days * 86400LL * 10000000LL), text);
-  return Narrow(text);
-}
 
 // keygen into `path`; returns the public key it printed.
 std::wstring MakeKey(const std::wstring& path) {

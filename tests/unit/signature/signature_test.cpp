@@ -21,6 +21,7 @@
 namespace {
 
 using testing_support::FullSharingOpenError;
+using testing_support::ExpiresIn;
 using testing_support::Narrow;
 using testing_support::ReadBytes;
 using testing_support::TempDir;
@@ -333,15 +334,6 @@ LONG WriteMemory(ULONGLONG serial) {
   return ERROR_SUCCESS;
 }
 
-// `days` from now as Expires takes it.
-std::string ExpiresIn(int days) {
-  FILETIME clock = {};
-  GetSystemTimeAsFileTime(&clock);
-  LONGLONG now = static_cast<LONGLONG>((static_cast<ULONGLONG>(clock.dwHighDateTime) << 32) | clock.dwLowDateTime);
-  wchar_t text[kInfoTimeChars] = {};
-  FormatInfoTime(static_cast<ULONGLONG>(now + days * 86400LL * 10000000LL), text);
-  return Narrow(text);
-}
 
 // The step the Download thread takes, at the PC's clock: only in a build with a key; the serial kept
 // only when a file was accepted with a higher one; a store that cannot be read or written passed
