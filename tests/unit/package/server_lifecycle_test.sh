@@ -140,13 +140,15 @@ check "unknown action: usage error" test $? -eq 2
 
 # squid: its process and its Basic helpers, by the configuration and password file they name.
 squid_processes() {
+  # The helpers name the password file by the folder itself, not by a link to it.
+  run=$(readlink -f "$squid_run" 2>/dev/null || echo "$squid_run")
   for proc in /proc/[0-9]*; do
     comm=""
     { read -r comm <"$proc/comm"; } 2>/dev/null || true
     case "$comm" in squid | basic_ncsa_auth) ;; *) continue ;; esac
     command=""
     { command=$(tr '\0' ' ' <"$proc/cmdline"); } 2>/dev/null || true
-    case "$command" in *"$dir/squid/squid.conf"* | *"$squid_run/passwd"*) ;; *) continue ;; esac
+    case "$command" in *"$dir/squid/squid.conf"* | *"$run/passwd"*) ;; *) continue ;; esac
     state=$(sed -n 's/^State:[[:space:]]*\([A-Z]\).*/\1/p' "$proc/status" 2>/dev/null)
     [ "$state" = "Z" ] || echo "${proc#/proc/}"
   done
